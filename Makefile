@@ -1,0 +1,35 @@
+# Tickora: cross-built for 32-bit Windows, run and tested under Wine.
+#   make        build build/win32/tickora.exe
+#   make run    build and start the program under Wine
+#   make test   build and run every test (unit, window and end-to-end)
+#   make bench  timing and resource benchmarks, written to docs/BENCHMARKS.md
+
+BUILD_DIR := build/win32
+WINE_PREFIX := $(CURDIR)/build/wineprefix
+EXE := $(BUILD_DIR)/tickora.exe
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	      -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j2
+
+run: build
+	@scripts/run-app.sh $(WINE_PREFIX) $(EXE)
+
+test: build
+	@scripts/run-tests.sh $(WINE_PREFIX) $(BUILD_DIR)
+
+bench: build
+	@scripts/run-bench.sh $(WINE_PREFIX) $(BUILD_DIR)
+
+clean:
+	rm -rf build

@@ -1,0 +1,23 @@
+// Data exchange between a dialog's controls and its members, in either direction.
+#pragma once
+
+#include <windows.h>
+
+class CDialog;
+class CWnd;
+
+class CDataExchange {
+public:
+    CDataExchange(CDialog& dlg, bool bSaveAndValidate)
+        : m_dlg(dlg), m_bSaveAndValidate(bSaveAndValidate) {}
+
+    CDialog& m_dlg;
+    const bool m_bSaveAndValidate; // true: controls to members
+};
+
+// Binds control nID to a control object (both directions; binding is idempotent).
+void DDX_Control(CDataExchange& dx, int nID, CWnd& control);
+
+// Exchanges the index of the checked button of the radio group that starts at nIDFirst;
+// -1 when none is checked.
+void DDX_Radio(CDataExchange& dx, int nIDFirst, int& nValue);

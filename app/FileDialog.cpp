@@ -1,0 +1,35 @@
+#include "FileDialog.h"
+
+#include <commdlg.h>
+
+#include <string>
+
+#include "WinApp.h"
+
+CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* pszDefExt, const char* pszFileName,
+                         DWORD dwFlags, const char* pszFilter, HWND hOwner)
+    : m_bOpenFileDialog(bOpenFileDialog), m_strDefExt(pszDefExt), m_dwFlags(dwFlags),
+      m_hOwner(hOwner) {
+    if (pszFileName)
+        lstrcpynA(m_szFile, pszFileName, sizeof m_szFile);
+    m_strFilter = pszFilter;
+}
+
+INT_PTR CFileDialog::DoModal() {
+    std::string filter = m_strFilter.GetString();
+    for (char& c : filter)
+        if (c == '|')
+            c = '\0';
+
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hOwner ? m_hOwner : AppMainWindowHandle();
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = m_szFile;
+    ofn.nMaxFile = sizeof m_szFile;
+    ofn.lpstrDefExt = m_strDefExt.IsEmpty() ? nullptr : m_strDefExt.GetString();
+    ofn.Flags = m_dwFlags | OFN_EXPLORER;
+    BOOL bOk = m_bOpenFileDialog ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
+    return bOk ? IDOK : IDCANCEL;
+}

@@ -1,0 +1,12 @@
+// Process entry: hands control to the application object.
+#include "WinApp.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    CWinApp* pApp = CWinApp::GetApp();
+    if (!pApp)
+        return 1;
+    pApp->m_hInstance = hInstance;
+    if (!pApp->InitInstance())
+        return 0;
+    return pApp->Run();
+}

@@ -1,0 +1,13 @@
+#include "Multimedia.h"
+
+const MultimediaApi& SystemMultimedia() {
+    static const MultimediaApi api = {::timeGetDevCaps, ::timeBeginPeriod, ::timeEndPeriod,
+                                      ::timeSetEvent,   ::timeKillEvent,   ::PlaySoundA,
+                                      ::sndPlaySoundA};
+    return api;
+}
+
+MultimediaApi& Multimedia() {
+    static MultimediaApi api = SystemMultimedia();
+    return api;
+}

@@ -1,0 +1,22 @@
+// The multimedia and sound calls of the engine, reached through one table so that a test
+// can make the platform refuse (timer not available, sound device refusing). The program
+// itself never changes the table.
+#pragma once
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+struct MultimediaApi {
+    MMRESULT(WINAPI* timeGetDevCaps)(LPTIMECAPS, UINT);
+    MMRESULT(WINAPI* timeBeginPeriod)(UINT);
+    MMRESULT(WINAPI* timeEndPeriod)(UINT);
+    MMRESULT(WINAPI* timeSetEvent)(UINT, UINT, LPTIMECALLBACK, DWORD_PTR, UINT);
+    MMRESULT(WINAPI* timeKillEvent)(UINT);
+    BOOL(WINAPI* PlaySoundA)(LPCSTR, HMODULE, DWORD);
+    BOOL(WINAPI* sndPlaySoundA)(LPCSTR, UINT);
+};
+
+// The table in use; initially the system's own functions.
+MultimediaApi& Multimedia();
+const MultimediaApi& SystemMultimedia();

@@ -1,0 +1,93 @@
+// CTickoraDlg: the tick sounds. Runs on the timer service's thread; everything that touches
+// the window is posted to the dialog's thread.
+#include <atomic>
+
+#include "MessageBox.h"
+#include "MetronomeLogic.h"
+#include "Multimedia.h"
+#include "Resources.h"
+#include "TickoraDlg.h"
+#include "WinApp.h"
+#include "resource.h"
+
+namespace {
+
+// The click's failure is reported once per process; later failures stay silent.
+std::atomic<bool> s_bPlayErrorShown{false};
+
+bool PlayWaveResource(UINT id) {
+    HMODULE hModule = ResourceModule();
+    HRSRC hInfo = FindResourceA(hModule, MAKEINTRESOURCEA(LOWORD(id)), "WAVE");
+    if (!hInfo)
+        return false;
+    HGLOBAL hResource = LoadResource(hModule, hInfo);
+    if (!hResource)
+        return false;
+    BOOL bPlayed = Multimedia().sndPlaySoundA(static_cast<LPCSTR>(LockResource(hResource)),
+                                              SND_MEMORY | SND_NODEFAULT);
+    FreeResource(hResource);
+    return bPlayed != FALSE;
+}
+
+// Under Wine the asynchronous PlaySoundA reports success even for a file that is not there,
+// which would tick in silence forever: a path that names no file fails before it is played.
+// Only the file system is asked; the file itself is never opened.
+bool NamesPlayableFile(const char* pszPath) {
+    if (lstrcmpA(pszPath, kNoWaveFile) == 0)
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data))
+        return false;
+    bool bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool bEmpty = data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
+    return !bDirectory && !bEmpty;
+}
+
+} // namespace
+
+void PlayBuiltInWave(UINT id) {
+    if (PlayWaveResource(id) || s_bPlayErrorShown.exchange(true))
+        return;
+    // The box opens on the dialog's thread; the beat goes on meanwhile.
+    PostMessageA(AppMainWindowHandle(), WM_APP_SHOW_MESSAGE, IDS_CANNOT_PLAY, 0);
+}
+
+void CTickoraDlg::PlayTick() {
+    if (m_nTickSound == TickBuiltIn)
+        PlayBuiltInWave(IDR_TICK_WAVE);
+    if (m_nTickSound == TickSpeaker)
+        MessageBeep(0xFFFFFFFF);
+    if (m_nTickSound == TickWaveFile)
+        PlayWaveFileTick();
+}
+
+CString CTickoraDlg::CopyWaveFile() {
+    std::lock_guard lock(m_mutexWaveFile);
+    return m_strWaveFile;
+}
+
+void CTickoraDlg::PlayWaveFileTick() {
+    Multimedia().PlaySoundA(nullptr, nullptr, 0);
+    CString strPath = CopyWaveFile();
+    if (NamesPlayableFile(strPath) &&
+        Multimedia().PlaySoundA(strPath, nullptr, SND_FILENAME | SND_NODEFAULT | SND_ASYNC))
+        return;
+    // Stop at once so that no further tick starts; the rest of the stop, the message and the
+    // return to the built-in click happen on the dialog's thread.
+    m_bRunning = FALSE;
+    KillTickTimer();
+    PostMessageA(m_hWnd, WM_APP_WAVE_TICK_FAILED, 0, 0);
+}
+
+LRESULT CTickoraDlg::OnWaveTickFailed(WPARAM, LPARAM) {
+    StopMetronome();
+    MessageBoxFromString(IDS_CANNOT_PLAY);
+    m_nTickSound = TickBuiltIn;
+    UpdateData(FALSE);
+    return 0;
+}
+
+LRESULT CTickoraDlg::OnShowMessage(WPARAM wParam, LPARAM) {
+    MessageBoxFromString(static_cast<UINT>(wParam));
+    return 0;
+}

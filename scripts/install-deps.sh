@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, only what is missing, quietly.
+set -euo pipefail
+
+PACKAGES=(
+    make cmake python3
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
+    wine wine32:i386
+    xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
+    pulseaudio pulseaudio-utils
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+        sudo "$@"
+    else
+        echo "error: need root (or password-less sudo) to install: ${MISSING[*]:-i386 architecture}" >&2
+        echo "       run: sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install ${MISSING[*]:-}" >&2
+        exit 1
+    fi
+}
+
+is_installed() {
+    [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+}
+
+MISSING=()
+for pkg in "${PACKAGES[@]}"; do
+    is_installed "$pkg" || MISSING+=("$pkg")
+done
+[ ${#MISSING[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${MISSING[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+fi
+as_root apt-get update -qq
+as_root apt-get install -y -qq --no-install-recommends "${MISSING[@]}" >/dev/null

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Starts the program under Wine in the project's private prefix.
+#   scripts/run-app.sh <wine-prefix> <exe>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ -z "${DISPLAY:-}" ]; then
+    cat >&2 <<'MSG'
+make run: no graphical display (DISPLAY is not set).
+  Run it from a desktop session, or over ssh with X forwarding (ssh -X),
+  or on a virtual display:  Xvfb :5 & DISPLAY=:5 make run
+MSG
+    exit 1
+fi
+
+PREFIX=$(realpath -m "$1")
+scripts/wineprefix.sh "$PREFIX"
+WINEPREFIX=$PREFIX WINEDEBUG=-all exec wine "$2"

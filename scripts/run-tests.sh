@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every test under Wine on a private X display and a private sound server.
+#   scripts/run-tests.sh <wine-prefix> <build-dir> [ctest arguments...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PREFIX=$(realpath -m "$1")
+BUILD_DIR=$2
+shift 2
+
+# shellcheck source=scripts/testbed.sh
+source scripts/testbed.sh
+export TESTBED_LOGDIR=$PWD/build/testbed-logs
+mkdir -p "$TESTBED_LOGDIR"
+
+scripts/wineprefix.sh "$PREFIX"
+export WINEPREFIX=$PREFIX WINEDEBUG=-all
+trap testbed_stop EXIT
+testbed_start_xvfb
+testbed_start_pulse "$TESTBED_LOGDIR/pulse"
+
+ctest --test-dir "$BUILD_DIR" --output-on-failure "$@"

@@ -1,0 +1,143 @@
+# shellcheck shell=bash
+# Functions for test runners that need a private X display and sound server.
+# Source this file, then e.g.:
+#
+#   source scripts/testbed.sh
+#   trap testbed_stop EXIT
+#   testbed_start_xvfb
+#   testbed_start_pulse "$workdir/pulse"
+#   export WINEPREFIX=...        # testbed_stop runs `wineserver -k` for it
+#
+# Call the start functions directly, not inside $(...) or a pipeline: they
+# export variables and record process ids in this shell.
+# Every wait is bounded; on a timeout a function prints why to stderr and
+# returns non-zero, leaving what it started recorded for testbed_stop.
+
+# TESTBED_XVFB_PID and TESTBED_PULSE_PID are set for callers that want them.
+# shellcheck disable=SC2034
+TESTBED_PIDS=${TESTBED_PIDS:-}
+TESTBED_XVFB_TIMEOUT=${TESTBED_XVFB_TIMEOUT:-15}
+TESTBED_PULSE_TIMEOUT=${TESTBED_PULSE_TIMEOUT:-15}
+TESTBED_LOGDIR=${TESTBED_LOGDIR:-}
+
+_testbed_log() { printf 'testbed: %s\n' "$*" >&2; }
+
+# Logs go to $TESTBED_LOGDIR (a new temporary directory unless the caller
+# sets one).
+_testbed_logdir() {
+    if [[ -z $TESTBED_LOGDIR ]]; then
+        TESTBED_LOGDIR=$(mktemp -d "${TMPDIR:-/tmp}/testbed.XXXXXX")
+    fi
+    mkdir -p "$TESTBED_LOGDIR"
+}
+
+_testbed_alive() { kill -0 "$1" 2>/dev/null; }
+
+# Usage: testbed_start_xvfb [WxHxD]
+# Starts Xvfb on the first free display from :90 on and exports DISPLAY.
+testbed_start_xvfb() {
+    local screen=${1:-1024x768x24} logdir n pid deadline
+    _testbed_logdir || return 1
+    logdir=$TESTBED_LOGDIR
+    command -v Xvfb >/dev/null || { _testbed_log "Xvfb not found (package xvfb)"; return 1; }
+    command -v xdpyinfo >/dev/null || { _testbed_log "xdpyinfo not found (package x11-utils)"; return 1; }
+    for ((n = 90; n < 190; n++)); do
+        # A lock file or socket means another server owns (or owned) the number.
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >"$logdir/xvfb.$n.log" 2>&1 &
+        pid=$!
+        TESTBED_PIDS="$TESTBED_PIDS $pid"
+        deadline=$((SECONDS + TESTBED_XVFB_TIMEOUT))
+        while _testbed_alive "$pid"; do
+            # The lock file names the server that owns :n; it must be ours,
+            # not one that won a race for the number.
+            if [[ $(tr -dc 0-9 2>/dev/null </tmp/.X$n-lock) == "$pid" ]] &&
+                xdpyinfo -display ":$n" >/dev/null 2>&1; then
+                export DISPLAY=":$n"
+                TESTBED_XVFB_PID=$pid
+                return 0
+            fi
+            if ((SECONDS >= deadline)); then
+                _testbed_log "Xvfb :$n did not answer within ${TESTBED_XVFB_TIMEOUT}s (log: $logdir/xvfb.$n.log)"
+                return 1
+            fi
+            sleep 0.1
+        done
+        # Lost a race for this number (or Xvfb failed): forget it, try the next.
+        wait "$pid" 2>/dev/null || true
+        TESTBED_PIDS=${TESTBED_PIDS/ $pid/}
+    done
+    _testbed_log "no free X display number in :90-:189"
+    return 1
+}
+
+# Usage: testbed_start_pulse <dir>
+# Starts a private PulseAudio with a null sink "tick" (monitor: tick.monitor)
+# and exports XDG_RUNTIME_DIR and PULSE_SERVER so that clients, Wine
+# included, reach it and nothing else.
+testbed_start_pulse() {
+    local dir=${1:?usage: testbed_start_pulse <dir>} logdir pid deadline
+    _testbed_logdir || return 1
+    logdir=$TESTBED_LOGDIR
+    command -v pulseaudio >/dev/null || { _testbed_log "pulseaudio not found (package pulseaudio)"; return 1; }
+    command -v pactl >/dev/null || { _testbed_log "pactl not found (package pulseaudio-utils)"; return 1; }
+    mkdir -p "$dir"
+    chmod 700 "$dir"
+    dir=$(cd "$dir" && pwd)
+    export XDG_RUNTIME_DIR=$dir
+    export PULSE_SERVER=unix:$dir/pulse/native
+    # Never fall back to starting a server of its own somewhere else.
+    export PULSE_NO_AUTOSPAWN=1
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+        -L "module-null-sink sink_name=tick rate=44100" \
+        -L module-native-protocol-unix -L module-always-sink \
+        >"$logdir/pulse.log" 2>&1 &
+    pid=$!
+    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    TESTBED_PULSE_PID=$pid
+    deadline=$((SECONDS + TESTBED_PULSE_TIMEOUT))
+    until pactl info >/dev/null 2>&1; do
+        if ! _testbed_alive "$pid"; then
+            _testbed_log "pulseaudio exited at start (log: $logdir/pulse.log)"
+            return 1
+        fi
+        if ((SECONDS >= deadline)); then
+            _testbed_log "pulseaudio did not answer within ${TESTBED_PULSE_TIMEOUT}s (log: $logdir/pulse.log)"
+            return 1
+        fi
+        sleep 0.1
+    done
+    export PULSE_SINK=tick
+}
+
+# Remember a process started by the caller so that testbed_stop ends it too.
+testbed_track_pid() { TESTBED_PIDS="$TESTBED_PIDS $*"; }
+
+# Stops Wine in $WINEPREFIX (if set) and every recorded process, by id.
+# Safe to call more than once, and from an EXIT trap; keeps the caller's
+# exit status.
+testbed_stop() {
+    local rc=$? pid deadline i
+    if [[ -n ${WINEPREFIX:-} ]] && command -v wineserver >/dev/null; then
+        # wineserver -k only reaches this prefix's server; bound it anyway.
+        timeout 10 wineserver -k >/dev/null 2>&1 || true
+    fi
+    # Newest first: the sound server and X outlive their clients.
+    local -a pids
+    read -r -a pids <<<"$TESTBED_PIDS"
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pid=${pids[i]}
+        _testbed_alive "$pid" || continue
+        kill -TERM "$pid" 2>/dev/null || true
+        deadline=$((SECONDS + 5))
+        while _testbed_alive "$pid" && ((SECONDS < deadline)); do sleep 0.1; done
+        if _testbed_alive "$pid"; then
+            _testbed_log "process $pid ignored TERM for 5s; killing it"
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+        wait "$pid" 2>/dev/null || true
+    done
+    TESTBED_PIDS=
+    unset TESTBED_XVFB_PID TESTBED_PULSE_PID
+    return "$rc"
+}

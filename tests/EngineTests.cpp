@@ -1,0 +1,359 @@
+// The beat engine with the real multimedia timer and sound service under Wine: resolution,
+// start, stop, retiming, tick sources, and every failure path.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "MetronomeLogic.h"
+#include "TestSupport.h"
+#include "resource.h"
+
+namespace {
+
+const char kCannotPlay[] =
+    "Cannot play sound! Maybe the\naudio device is currently in use...\nor maybe the file is invalid.";
+const char kNoTimer[] = "Cannot allocate system timer! Perhaps there isn't enough memory available...";
+
+void ChooseRadio(CDialog& dlg, int nID) {
+    for (int n : {IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_SOUND_WAVE})
+        SendMessageA(dlg.GetDlgItem(n), BM_SETCHECK, n == nID ? BST_CHECKED : BST_UNCHECKED, 0);
+    ClickButton(dlg, nID);
+}
+
+bool IsChecked(CDialog& dlg, int nID) {
+    return SendMessageA(dlg.GetDlgItem(nID), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::string StartStopTip(CTestTickoraDlg& dlg) {
+    return dlg.ToolTip()->GetText(dlg.GetDlgItem(IDC_START_STOP)).GetString();
+}
+
+} // namespace
+
+TEST(Engine, ResolutionIsNegotiatedAtConstructionAndReleasedAtDestruction) {
+    struct Case {
+        TIMECAPS caps;
+        UINT uExpected;
+    };
+    for (Case c : {Case{{1, 1000000}, 10}, Case{{15, 1000000}, 15}, Case{{1, 5}, 5}}) {
+        MultimediaRecorder rec;
+        rec.capsOverride = c.caps;
+        {
+            CTestTickoraDlg dlg;
+            EXPECT_EQ(dlg.TimerRes(), c.uExpected);
+            EXPECT_EQ(rec.nBeginPeriod, 1);
+            EXPECT_EQ(rec.uLastBeginPeriod, c.uExpected);
+            EXPECT_EQ(rec.nEndPeriod, 0);
+        }
+        EXPECT_EQ(rec.nEndPeriod, 1);
+        EXPECT_EQ(rec.uLastEndPeriod, c.uExpected);
+    }
+}
+
+TEST(Engine, FailingDeviceCapabilitiesRequestNoResolution) {
+    MultimediaRecorder rec;
+    rec.bFailDevCaps = true;
+    {
+        CTestTickoraDlg dlg;
+        EXPECT_EQ(dlg.TimerRes(), 0u);
+        RunModal(dlg, [&] {
+            ClickButton(dlg, IDC_START_STOP);
+            EXPECT_EQ(rec.uLastResolution, 0u); // events still start, at resolution 0
+            EXPECT_NE(dlg.TimerId(), 0u);
+            ClickButton(dlg, IDC_START_STOP);
+        });
+    }
+    EXPECT_EQ(rec.nBeginPeriod, 0);
+    EXPECT_EQ(rec.nEndPeriod, 0);
+}
+
+TEST(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
+    MultimediaRecorder rec;
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        MoveSlider(dlg, 240);
+        int nKillsBefore = rec.nKillEvent;
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_TRUE(dlg.Running());
+        EXPECT_EQ(rec.nKillEvent, nKillsBefore + 1); // the first start kills event 0, harmlessly
+        EXPECT_NE(dlg.TimerId(), 0u);
+        EXPECT_EQ(rec.uLastDelay, 250u);
+        EXPECT_EQ(dlg.nTicks, 0); // no tick at the moment of starting
+
+        PumpFor(dlg, 1120);
+        int nTicks = dlg.nTicks;
+        EXPECT_GE(nTicks, 3);
+        EXPECT_LE(nTicks, 5);
+
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_EQ(dlg.TimerId(), 0u);
+        int nAtStop = dlg.nTicks;
+        PumpFor(dlg, 600);
+        EXPECT_EQ(dlg.nTicks, nAtStop);
+    });
+}
+
+TEST(Engine, ClosingTheWindowWhileRunningKillsTheEvent) {
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        PumpFor(dlg, 300);
+        EXPECT_GE(dlg.nTicks, 1);
+        ClickButton(dlg, IDCANCEL);
+    });
+    int nAtClose = dlg.nTicks;
+    Sleep(700);
+    EXPECT_EQ(dlg.nTicks, nAtClose);
+}
+
+TEST(Engine, MovingTheSliderWhileRunningRetimesTheBeat) {
+    MultimediaRecorder rec;
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_EQ(rec.uLastDelay, 500u);
+        UINT uFirstId = dlg.TimerId();
+        int nEvents = rec.nSetEvent;
+
+        MoveSlider(dlg, 240, TB_THUMBTRACK);
+        EXPECT_EQ(rec.nSetEvent, nEvents + 1);
+        EXPECT_EQ(rec.uLastDelay, 250u);
+        EXPECT_NE(dlg.TimerId(), 0u);
+        EXPECT_NE(dlg.TimerId(), uFirstId);
+        EXPECT_EQ(WindowText(dlg.GetDlgItem(IDC_TEMPO_TEXT)), "240 bpm");
+        dlg.nTicks = 0;
+        PumpFor(dlg, 1120);
+        EXPECT_GE(dlg.nTicks, 3);
+
+        // A notification that leaves the position alone rewrites the read-out only.
+        SetWindowTextA(dlg.GetDlgItem(IDC_TEMPO_TEXT), "stale");
+        SendMessageA(dlg.m_hWnd, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
+                     reinterpret_cast<LPARAM>(dlg.GetDlgItem(IDC_TEMPO_SLIDER)));
+        EXPECT_EQ(rec.nSetEvent, nEvents + 1);
+        EXPECT_EQ(WindowText(dlg.GetDlgItem(IDC_TEMPO_TEXT)), "240 bpm");
+
+        MoveSlider(dlg, 40);
+        EXPECT_EQ(rec.uLastDelay, 1500u);
+        EXPECT_EQ(WindowText(dlg.GetDlgItem(IDC_TEMPO_TEXT)), "40 bpm");
+        ClickButton(dlg, IDC_START_STOP);
+    });
+}
+
+TEST(Engine, SliderWhileStoppedChangesTheTempoOnly) {
+    MultimediaRecorder rec;
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        MoveSlider(dlg, 96);
+        EXPECT_EQ(dlg.Tempo(), 96);
+        EXPECT_EQ(WindowText(dlg.GetDlgItem(IDC_TEMPO_TEXT)), "96 bpm");
+        EXPECT_EQ(rec.nSetEvent, 0);
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_EQ(rec.uLastDelay, 625u);
+        ClickButton(dlg, IDC_START_STOP);
+    });
+}
+
+TEST(Engine, EachTickUsesTheSourceCheckedAtThatMoment) {
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    TempFile wave("tickora engine tick.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        dlg.SetWaveFileForTest(wave.Path().c_str());
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        PumpFor(dlg, 700);
+        EXPECT_GE(rec.nClicks, 2);
+        EXPECT_EQ(rec.nWaveStarts, 0);
+
+        ChooseRadio(dlg, IDC_SOUND_SPEAKER);
+        EXPECT_TRUE(dlg.Running());
+        PumpFor(dlg, 300); // let a click in progress finish
+        int nClicks = rec.nClicks;
+        int nTicks = dlg.nTicks;
+        PumpFor(dlg, 700);
+        EXPECT_GT(dlg.nTicks, nTicks);
+        EXPECT_EQ(rec.nClicks, nClicks);
+        EXPECT_EQ(rec.nWaveStarts, 0);
+
+        ChooseRadio(dlg, IDC_SOUND_WAVE);
+        PumpFor(dlg, 700);
+        EXPECT_GE(rec.nWaveStarts, 2);
+        EXPECT_EQ(rec.LastWavePath(), wave.Path());
+        EXPECT_EQ(rec.nClicks, nClicks);
+        EXPECT_TRUE(dlg.Running());
+        ClickButton(dlg, IDC_START_STOP);
+    });
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
+TEST(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
+    MessageBoxWatcher boxes;
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_START_STOP);
+        ASSERT_TRUE(dlg.Running());
+        ChooseRadio(dlg, IDC_SOUND_WAVE); // the file dialog is cancelled
+        EXPECT_EQ(boxes.FileDialogsSeen(), 1);
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_EQ(dlg.TimerId(), 0u);
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_WAVE));
+        EXPECT_STREQ(dlg.WaveFile(), "/none/");
+        EXPECT_EQ(StartStopTip(dlg), "Starts the metronome");
+    });
+}
+
+TEST(Engine, SelectConfirmedSetsTheFileAndChoiceCancelledChangesNothing) {
+    MessageBoxWatcher boxes;
+    TempFile wave("tickora chosen.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_SELECT_WAVE); // cancelled
+        EXPECT_EQ(boxes.FileDialogsSeen(), 1);
+        EXPECT_STREQ(dlg.WaveFile(), "/none/");
+        EXPECT_EQ(dlg.TickSoundChoice(), TickBuiltIn);
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_BUILTIN));
+
+        boxes.AnswerFileDialog(wave.Path());
+        ClickButton(dlg, IDC_SELECT_WAVE);
+        EXPECT_EQ(boxes.FileDialogsSeen(), 2);
+        EXPECT_EQ(lstrcmpiA(dlg.WaveFile(), wave.Path().c_str()), 0) << dlg.WaveFile().GetString();
+        EXPECT_EQ(dlg.TickSoundChoice(), TickWaveFile);
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_WAVE));
+        EXPECT_FALSE(IsChecked(dlg, IDC_SOUND_BUILTIN));
+        EXPECT_FALSE(dlg.Running()); // choosing a file neither starts nor stops
+
+        // With a file chosen, clicking Wave File again opens nothing.
+        ChooseRadio(dlg, IDC_SOUND_WAVE);
+        EXPECT_EQ(boxes.FileDialogsSeen(), 2);
+    });
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
+TEST(Engine, RefusedTimerReportsAndStaysRunningUntilTheNextPress) {
+    MultimediaRecorder rec;
+    rec.bFailTimeSetEvent = true;
+    MessageBoxWatcher boxes;
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_START_STOP);
+        ASSERT_EQ(boxes.Count(), 1);
+        EXPECT_EQ(boxes.Texts()[0], kNoTimer);
+        EXPECT_TRUE(dlg.Running());
+        EXPECT_EQ(dlg.TimerId(), 0u);
+        EXPECT_EQ(StartStopTip(dlg), "Stops the metronome");
+
+        // Moving the slider retries, and is refused again.
+        MoveSlider(dlg, 200);
+        EXPECT_EQ(boxes.Count(), 2);
+
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_EQ(boxes.Count(), 2);
+        EXPECT_EQ(StartStopTip(dlg), "Starts the metronome");
+    });
+}
+
+namespace {
+
+// Starts with Wave File chosen and path strPath; the first tick must fail.
+void ExpectWaveTickFailure(const std::string& strPath) {
+    SCOPED_TRACE(strPath);
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        dlg.SetWaveFileForTest(strPath.c_str());
+        ChooseRadio(dlg, IDC_SOUND_WAVE);
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil(dlg, [&] { return boxes.Count() > 0; }, 2000));
+        PumpFor(dlg, 600);
+        ASSERT_EQ(boxes.Count(), 1);
+        EXPECT_EQ(boxes.Texts()[0], kCannotPlay);
+        EXPECT_EQ(dlg.nTicks, 1); // stopped before the message: no further tick
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_EQ(dlg.TimerId(), 0u);
+        EXPECT_EQ(dlg.TickSoundChoice(), TickBuiltIn);
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_BUILTIN));
+        EXPECT_FALSE(IsChecked(dlg, IDC_SOUND_WAVE));
+        EXPECT_EQ(StartStopTip(dlg), "Starts the metronome");
+    });
+}
+
+} // namespace
+
+TEST(Engine, WaveFileThatCannotBePlayedStopsAndFallsBackToTheClick) {
+    ExpectWaveTickFailure("/none/");
+    char szTemp[MAX_PATH];
+    GetTempPathA(sizeof szTemp, szTemp);
+    ExpectWaveTickFailure(std::string(szTemp) + "tickora no such file.wav");
+    ExpectWaveTickFailure(szTemp); // a folder
+    TempFile empty("tickora empty.wav", "");
+    ExpectWaveTickFailure(empty.Path());
+}
+
+TEST(Engine, WaveFileDeletedAfterItWasChosenStopsTheBeat) {
+    MessageBoxWatcher boxes;
+    auto pWave = std::make_unique<TempFile>("tickora deleted.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        boxes.AnswerFileDialog(pWave->Path());
+        ClickButton(dlg, IDC_SELECT_WAVE);
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        PumpFor(dlg, 600);
+        EXPECT_TRUE(dlg.Running());
+        EXPECT_EQ(boxes.Count(), 0);
+        pWave.reset();
+        EXPECT_TRUE(PumpUntil(dlg, [&] { return boxes.Count() > 0; }, 2000));
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_EQ(dlg.TickSoundChoice(), TickBuiltIn);
+    });
+}
+
+TEST(Engine, RefusedWavePlaybackIsReportedLikeAMissingFile) {
+    MultimediaRecorder rec;
+    rec.bFailWavePlay = true;
+    MessageBoxWatcher boxes;
+    TempFile wave("tickora refused.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        dlg.SetWaveFileForTest(wave.Path().c_str());
+        ChooseRadio(dlg, IDC_SOUND_WAVE);
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil(dlg, [&] { return !dlg.Running() && boxes.Count() == 1; }, 2000));
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_BUILTIN));
+    });
+}
+
+TEST(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    // "Täkt Ürger é.wav" in the ANSI code page 1252.
+    TempFile wave("T\xE4kt \xDCrger \xE9.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        dlg.SetWaveFileForTest(wave.Path().c_str());
+        ChooseRadio(dlg, IDC_SOUND_WAVE);
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        PumpFor(dlg, 800);
+        EXPECT_TRUE(dlg.Running());
+        EXPECT_GE(rec.nWaveStarts, 2);
+        EXPECT_EQ(rec.LastWavePath(), wave.Path());
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_GE(rec.nWaveStops, 1); // stopping cuts the wave sound off
+    });
+    EXPECT_EQ(boxes.Count(), 0);
+}

@@ -1,0 +1,302 @@
+#include "TestSupport.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <dlgs.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "Multimedia.h"
+
+namespace {
+
+const std::function<void()>* g_pScript = nullptr;
+CDialog* g_pScriptDialog = nullptr;
+MessageBoxWatcher* g_pWatcher = nullptr;
+
+UINT_PTR g_idLeftoverTimer = 0;
+
+// A dialog the script left open is ended with -2, which no test expects.
+void CALLBACK EndLeftover(HWND, UINT, UINT_PTR idEvent, DWORD) {
+    KillTimer(nullptr, idEvent);
+    if (g_pScriptDialog && g_pScriptDialog->IsWindow())
+        g_pScriptDialog->EndDialog(-2);
+}
+
+void CALLBACK RunScript(HWND, UINT, UINT_PTR idEvent, DWORD) {
+    KillTimer(nullptr, idEvent);
+    const std::function<void()>* pScript = std::exchange(g_pScript, nullptr);
+    if (!pScript)
+        return;
+    (*pScript)();
+    g_idLeftoverTimer = SetTimer(nullptr, 0, 100, &EndLeftover);
+}
+
+} // namespace
+
+INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script) {
+    g_pScript = &script;
+    g_pScriptDialog = &dlg;
+    SetTimer(nullptr, 0, 0, &RunScript);
+    INT_PTR nResult = dlg.DoModal();
+    if (g_idLeftoverTimer)
+        KillTimer(nullptr, std::exchange(g_idLeftoverTimer, 0));
+    g_pScript = nullptr;
+    g_pScriptDialog = nullptr;
+    return nResult;
+}
+
+void PumpFor(CDialog& dlg, DWORD dwMilliseconds) {
+    PumpUntil(dlg, [] { return false; }, dwMilliseconds);
+}
+
+bool PumpUntil(CDialog& dlg, const std::function<bool()>& cond, DWORD dwTimeoutMs) {
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return cond();
+            }
+            if (!dlg.PreTranslateMessage(&msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+        if (cond())
+            return true;
+        if (GetTickCount() - dwStart >= dwTimeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+void ClickButton(CDialog& dlg, int nID) {
+    SendMessageA(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(dlg.GetDlgItem(nID)));
+}
+
+// --- message boxes and file dialogs ---------------------------------------------------
+
+MessageBoxWatcher::MessageBoxWatcher() {
+    g_pWatcher = this;
+    m_hHook = SetWindowsHookExA(WH_CBT, &MessageBoxWatcher::HookProc, nullptr,
+                                GetCurrentThreadId());
+}
+
+MessageBoxWatcher::~MessageBoxWatcher() {
+    UnhookWindowsHookEx(m_hHook);
+    g_pWatcher = nullptr;
+}
+
+std::vector<std::string> MessageBoxWatcher::Texts() const { return m_texts; }
+
+LRESULT CALLBACK MessageBoxWatcher::HookProc(int nCode, WPARAM wParam, LPARAM lParam) {
+    if (nCode == HCBT_ACTIVATE && g_pWatcher)
+        g_pWatcher->OnActivate(reinterpret_cast<HWND>(wParam));
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+void MessageBoxWatcher::OnActivate(HWND hWnd) {
+    if (ClassName(hWnd) != "#32770")
+        return;
+    // The About box has a static with id -1 too: tell it by its caption first.
+    if (WindowText(hWnd) == "Yo yo yo! here's da 411...") {
+        OnAboutBox(hWnd);
+        return;
+    }
+    // A message box's text is the static with id 0xFFFF.
+    if (HWND hText = GetDlgItem(hWnd, 0xFFFF)) {
+        m_texts.push_back(WindowText(hText));
+        PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return;
+    }
+    if (WindowText(hWnd) != "Open")
+        return;
+    ++m_nFileDialogs;
+    if (m_strFileAnswer.empty()) {
+        PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return;
+    }
+    // The explorer-style dialog names its file box cmb13, the old style edt1.
+    SetDlgItemTextA(hWnd, cmb13, m_strFileAnswer.c_str());
+    SetDlgItemTextA(hWnd, edt1, m_strFileAnswer.c_str());
+    PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+void MessageBoxWatcher::OnAboutBox(HWND hWnd) {
+    ++m_nAboutBoxes;
+    m_hAbout = hWnd;
+    HWND hOwner = GetWindow(hWnd, GW_OWNER);
+    m_bOwnerDisabled = m_bOwnerDisabled && hOwner && !IsWindowEnabled(hOwner);
+    HWND hOk = GetDlgItem(hWnd, IDOK);
+    if (m_aboutClose == AboutClose::ByOk) {
+        PostMessageA(hOk, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+        PostMessageA(hOk, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    } else {
+        PostMessageA(hOk, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    }
+    SetTimer(nullptr, 0, 3000, &MessageBoxWatcher::ForceAboutClosed);
+}
+
+void CALLBACK MessageBoxWatcher::ForceAboutClosed(HWND, UINT, UINT_PTR idEvent, DWORD) {
+    KillTimer(nullptr, idEvent);
+    if (g_pWatcher && g_pWatcher->m_hAbout && IsWindow(g_pWatcher->m_hAbout)) {
+        ++g_pWatcher->m_nAboutForced;
+        PostMessageA(g_pWatcher->m_hAbout, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
+// --- multimedia recorder --------------------------------------------------------------
+
+MultimediaRecorder* MultimediaRecorder::s_pCurrent = nullptr;
+
+namespace {
+
+MultimediaRecorder& Rec() { return *MultimediaRecorder::s_pCurrent; }
+const MultimediaApi& Sys() { return SystemMultimedia(); }
+
+MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
+    if (Rec().bFailDevCaps)
+        return TIMERR_NOCANDO;
+    if (Rec().capsOverride.wPeriodMax != 0) {
+        *pCaps = Rec().capsOverride;
+        return TIMERR_NOERROR;
+    }
+    return Sys().timeGetDevCaps(pCaps, cb);
+}
+
+MMRESULT WINAPI RecBeginPeriod(UINT u) {
+    ++Rec().nBeginPeriod;
+    Rec().uLastBeginPeriod = u;
+    return Sys().timeBeginPeriod(u);
+}
+
+MMRESULT WINAPI RecEndPeriod(UINT u) {
+    ++Rec().nEndPeriod;
+    Rec().uLastEndPeriod = u;
+    return Sys().timeEndPeriod(u);
+}
+
+MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PTR dw, UINT f) {
+    ++Rec().nSetEvent;
+    Rec().uLastDelay = uDelay;
+    Rec().uLastResolution = uRes;
+    if (Rec().bFailTimeSetEvent)
+        return 0;
+    return Sys().timeSetEvent(uDelay, uRes, pfn, dw, f);
+}
+
+MMRESULT WINAPI RecKillEvent(UINT uId) {
+    ++Rec().nKillEvent;
+    return Sys().timeKillEvent(uId);
+}
+
+BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
+    if (!psz) {
+        ++Rec().nWaveStops;
+        return Sys().PlaySoundA(psz, h, f);
+    }
+    ++Rec().nWaveStarts;
+    Rec().m_strLastWavePath = psz;
+    if (Rec().bFailWavePlay)
+        return FALSE;
+    return Sys().PlaySoundA(psz, h, f);
+}
+
+BOOL WINAPI RecSndPlaySound(LPCSTR psz, UINT f) {
+    ++Rec().nClicks;
+    if (Rec().bFailClick)
+        return FALSE;
+    return Sys().sndPlaySoundA(psz, f);
+}
+
+} // namespace
+
+MultimediaRecorder::MultimediaRecorder() {
+    s_pCurrent = this;
+    Multimedia() = {RecDevCaps,   RecBeginPeriod, RecEndPeriod,   RecSetEvent,
+                    RecKillEvent, RecPlaySound,   RecSndPlaySound};
+}
+
+MultimediaRecorder::~MultimediaRecorder() {
+    Multimedia() = SystemMultimedia();
+    s_pCurrent = nullptr;
+}
+
+std::string MultimediaRecorder::LastWavePath() const { return m_strLastWavePath; }
+
+// --- windows --------------------------------------------------------------------------
+
+std::string WindowText(HWND hWnd) {
+    char buffer[512] = "";
+    GetWindowTextA(hWnd, buffer, sizeof buffer);
+    return buffer;
+}
+
+std::string ClassName(HWND hWnd) {
+    char buffer[256] = "";
+    GetClassNameA(hWnd, buffer, sizeof buffer);
+    return buffer;
+}
+
+void MoveSlider(CTestTickoraDlg& dlg, int nPos, UINT nCode) {
+    HWND hSlider = dlg.GetDlgItem(1000);
+    SendMessageA(hSlider, TBM_SETPOS, TRUE, nPos);
+    SendMessageA(dlg.m_hWnd, WM_HSCROLL, MAKEWPARAM(nCode, nPos), reinterpret_cast<LPARAM>(hSlider));
+}
+
+COLORREF ClientPixel(HWND hWnd, int x, int y) {
+    HDC hDC = GetDC(hWnd);
+    COLORREF color = GetPixel(hDC, x, y);
+    ReleaseDC(hWnd, hDC);
+    return color;
+}
+
+// --- files ----------------------------------------------------------------------------
+
+TempFile::TempFile(const std::string& strName, const std::string& strContent) {
+    char szDir[MAX_PATH];
+    GetTempPathA(sizeof szDir, szDir);
+    m_strPath = std::string(szDir) + strName;
+    HANDLE hFile = CreateFileA(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD dwWritten = 0;
+    WriteFile(hFile, strContent.data(), static_cast<DWORD>(strContent.size()), &dwWritten,
+              nullptr);
+    CloseHandle(hFile);
+}
+
+TempFile::~TempFile() { DeleteFileA(m_strPath.c_str()); }
+
+namespace {
+void PutLE(std::string& s, uint32_t v, int nBytes) {
+    for (int i = 0; i < nBytes; ++i)
+        s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+} // namespace
+
+// A mono 16-bit 44.1 kHz tone of the given length.
+std::string MakeWaveFile(double dSeconds) {
+    const uint32_t nSamples = static_cast<uint32_t>(dSeconds * 44100);
+    std::string s = "RIFF";
+    PutLE(s, 36 + nSamples * 2, 4);
+    s += "WAVEfmt ";
+    PutLE(s, 16, 4);
+    PutLE(s, 1, 2);
+    PutLE(s, 1, 2);
+    PutLE(s, 44100, 4);
+    PutLE(s, 88200, 4);
+    PutLE(s, 2, 2);
+    PutLE(s, 16, 2);
+    s += "data";
+    PutLE(s, nSamples * 2, 4);
+    for (uint32_t i = 0; i < nSamples; ++i)
+        PutLE(s, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(i * 0.1))), 2);
+    return s;
+}

@@ -1,0 +1,138 @@
+// Helpers for driving real dialogs under Wine from GoogleTest.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Dialog.h"
+#include "TickoraDlg.h"
+#include "WinApp.h"
+
+// Runs dlg modally; script runs inside the modal loop once the window exists. A dialog the
+// script leaves open is ended with -2 soon after, so a failing test never hangs the run.
+INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script);
+
+// Dispatches the thread's messages through dlg's pre-translation, as the modal loop does.
+void PumpFor(CDialog& dlg, DWORD dwMilliseconds);
+// Pumps until cond holds or the time is up; returns cond's last value.
+bool PumpUntil(CDialog& dlg, const std::function<bool()>& cond, DWORD dwTimeoutMs);
+
+// Sends what a click of a button sends to its dialog.
+void ClickButton(CDialog& dlg, int nID);
+
+// Watches this thread for message boxes: records each box's text and presses OK.
+class MessageBoxWatcher {
+public:
+    MessageBoxWatcher();
+    ~MessageBoxWatcher();
+    std::vector<std::string> Texts() const;
+    int Count() const { return static_cast<int>(Texts().size()); }
+
+    // Answers the next file-open dialog: with a path (confirm) or cancel when empty.
+    void AnswerFileDialog(const std::string& strPath) { m_strFileAnswer = strPath; }
+    int FileDialogsSeen() const { return m_nFileDialogs; }
+
+    // Closes each About box that opens, by its OK button or by Escape, and notes whether
+    // its owner was disabled meanwhile. A box still open after 3 s is closed by force.
+    enum class AboutClose { ByOk, ByEscape };
+    void CloseAboutBoxes(AboutClose how) { m_aboutClose = how; }
+    int AboutBoxesSeen() const { return m_nAboutBoxes; }
+    int AboutBoxesForced() const { return m_nAboutForced; }
+    bool OwnerWasDisabled() const { return m_bOwnerDisabled; }
+
+private:
+    static LRESULT CALLBACK HookProc(int nCode, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK ForceAboutClosed(HWND, UINT, UINT_PTR idEvent, DWORD);
+    void OnActivate(HWND hWnd);
+    void OnAboutBox(HWND hWnd);
+
+    HHOOK m_hHook;
+    std::vector<std::string> m_texts;
+    std::string m_strFileAnswer;
+    int m_nFileDialogs = 0;
+    AboutClose m_aboutClose = AboutClose::ByOk;
+    int m_nAboutBoxes = 0;
+    int m_nAboutForced = 0;
+    bool m_bOwnerDisabled = true;
+    HWND m_hAbout = nullptr;
+};
+
+// Records the engine's multimedia calls and can make them fail; the real calls still run
+// unless a failure is forced. Restores the system table when destroyed.
+class MultimediaRecorder {
+public:
+    MultimediaRecorder();
+    ~MultimediaRecorder();
+
+    bool bFailTimeSetEvent = false;
+    bool bFailDevCaps = false;
+    TIMECAPS capsOverride = {0, 0}; // used when wPeriodMax != 0
+    bool bFailClick = false;        // sndPlaySoundA refuses
+    bool bFailWavePlay = false;     // asynchronous PlaySoundA refuses
+
+    std::atomic<int> nBeginPeriod{0}, nEndPeriod{0}, nSetEvent{0}, nKillEvent{0};
+    std::atomic<int> nClicks{0}, nWaveStarts{0}, nWaveStops{0};
+    std::atomic<UINT> uLastBeginPeriod{0}, uLastEndPeriod{0}, uLastDelay{0}, uLastResolution{0};
+    std::string LastWavePath() const;
+
+    static MultimediaRecorder* s_pCurrent;
+    std::string m_strLastWavePath;
+};
+
+// A control panel whose state the tests can read. Like the application's own, it is the
+// main window while it lives: message boxes raised on the timer's thread go to it.
+class CTestTickoraDlg : public CTickoraDlg {
+public:
+    CTestTickoraDlg() { SetAppMainWindow(this); }
+    ~CTestTickoraDlg() override { SetAppMainWindow(nullptr); }
+
+    std::atomic<int> nTicks{0};
+    bool bSilentTicks = true; // count only; false also plays the tick
+
+    BOOL Running() const { return m_bRunning; }
+    UINT TimerId() const { return m_uTimerId; }
+    UINT TimerRes() const { return m_uTimerRes; }
+    int Tempo() const { return m_nTempo; }
+    int TickSoundChoice() const { return m_nTickSound; }
+    CString WaveFile() const { return m_strWaveFile; }
+    CToolTipCtrl* ToolTip() const { return m_pToolTip.get(); }
+    CSliderCtrl& Slider() { return m_sliderTempo; }
+    HWND StartStopButton() const { return m_btnStartStop.m_hWnd; }
+    void SetWaveFileForTest(const char* psz) { m_strWaveFile = psz; }
+    void RefreshControls() { UpdateData(FALSE); }
+    void RefreshMembers() { UpdateData(TRUE); }
+    void SetTickSoundMember(int n) { m_nTickSound = n; }
+
+protected:
+    void OnTick() override {
+        ++nTicks;
+        if (!bSilentTicks)
+            CTickoraDlg::OnTick();
+    }
+};
+
+// The control's text, class name and style.
+std::string WindowText(HWND hWnd);
+std::string ClassName(HWND hWnd);
+
+// Moves the slider as the user would and sends the notification the trackbar sends.
+void MoveSlider(CTestTickoraDlg& dlg, int nPos, UINT nCode = TB_THUMBPOSITION);
+
+// Reads a pixel of the dialog's client area.
+COLORREF ClientPixel(HWND hWnd, int x, int y);
+
+// A file in the test's temporary folder; removed with the object.
+class TempFile {
+public:
+    TempFile(const std::string& strName, const std::string& strContent);
+    ~TempFile();
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    std::string m_strPath;
+};
+std::string MakeWaveFile(double dSeconds);
