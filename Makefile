@@ -20,7 +20,7 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 	      -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
-	cmake --build $(BUILD_DIR) -j2
+	cmake --build $(BUILD_DIR) -j2 -- --no-print-directory
 
 run: build
 	@scripts/run-app.sh $(WINE_PREFIX) $(EXE)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test under Wine on a private X display and a private sound server.
 #   scripts/run-tests.sh <wine-prefix> <build-dir> [ctest arguments...]
+# With GTEST=<filter> set, runs just those GoogleTest cases instead of CTest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,4 +20,10 @@ trap testbed_stop EXIT
 testbed_start_xvfb
 testbed_start_pulse "$TESTBED_LOGDIR/pulse"
 
+if [ -n "${GTEST:-}" ]; then
+    wine "$BUILD_DIR/tickora_tests.exe" --gtest_filter="$GTEST" >"$TESTBED_LOGDIR/gtest.log" 2>&1 &&
+        status=0 || status=$?
+    tr -d '\r' <"$TESTBED_LOGDIR/gtest.log"
+    exit "$status"
+fi
 ctest --test-dir "$BUILD_DIR" --output-on-failure "$@"

@@ -26,6 +26,14 @@ bool IsChecked(CDialog& dlg, int nID) {
     return SendMessageA(dlg.GetDlgItem(nID), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// Chooses Wave File with the given path and starts at 240 bpm.
+void StartWaveFileBeat(CTestTickoraDlg& dlg, const char* pszPath) {
+    dlg.SetWaveFileForTest(pszPath);
+    ChooseRadio(dlg, IDC_SOUND_WAVE);
+    MoveSlider(dlg, 240);
+    ClickButton(dlg, IDC_START_STOP);
+}
+
 std::string StartStopTip(CTestTickoraDlg& dlg) {
     return dlg.ToolTip()->GetText(dlg.GetDlgItem(IDC_START_STOP)).GetString();
 }
@@ -269,10 +277,7 @@ void ExpectWaveTickFailure(const std::string& strPath) {
     CTestTickoraDlg dlg;
     dlg.bSilentTicks = false;
     RunModal(dlg, [&] {
-        dlg.SetWaveFileForTest(strPath.c_str());
-        ChooseRadio(dlg, IDC_SOUND_WAVE);
-        MoveSlider(dlg, 240);
-        ClickButton(dlg, IDC_START_STOP);
+        StartWaveFileBeat(dlg, strPath.c_str());
         EXPECT_TRUE(PumpUntil(dlg, [&] { return boxes.Count() > 0; }, 2000));
         PumpFor(dlg, 600);
         ASSERT_EQ(boxes.Count(), 1);
@@ -327,10 +332,7 @@ TEST(Engine, RefusedWavePlaybackIsReportedLikeAMissingFile) {
     CTestTickoraDlg dlg;
     dlg.bSilentTicks = false;
     RunModal(dlg, [&] {
-        dlg.SetWaveFileForTest(wave.Path().c_str());
-        ChooseRadio(dlg, IDC_SOUND_WAVE);
-        MoveSlider(dlg, 240);
-        ClickButton(dlg, IDC_START_STOP);
+        StartWaveFileBeat(dlg, wave.Path().c_str());
         EXPECT_TRUE(PumpUntil(dlg, [&] { return !dlg.Running() && boxes.Count() == 1; }, 2000));
         EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_BUILTIN));
     });
@@ -344,10 +346,7 @@ TEST(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
     CTestTickoraDlg dlg;
     dlg.bSilentTicks = false;
     RunModal(dlg, [&] {
-        dlg.SetWaveFileForTest(wave.Path().c_str());
-        ChooseRadio(dlg, IDC_SOUND_WAVE);
-        MoveSlider(dlg, 240);
-        ClickButton(dlg, IDC_START_STOP);
+        StartWaveFileBeat(dlg, wave.Path().c_str());
         PumpFor(dlg, 800);
         EXPECT_TRUE(dlg.Running());
         EXPECT_GE(rec.nWaveStarts, 2);
