@@ -13,8 +13,6 @@ public:
         Send(TBM_SETRANGEMIN, FALSE, nMin);
         Send(TBM_SETRANGEMAX, bRedraw, nMax);
     }
-    int GetRangeMin() const { return static_cast<int>(Send(TBM_GETRANGEMIN)); }
-    int GetRangeMax() const { return static_cast<int>(Send(TBM_GETRANGEMAX)); }
     int GetPos() const { return static_cast<int>(Send(TBM_GETPOS)); }
     void SetPos(int nPos, BOOL bRedraw = TRUE) const { Send(TBM_SETPOS, bRedraw, nPos); }
     void SetTicFreq(int nFreq) const { Send(TBM_SETTICFREQ, nFreq); }

@@ -14,12 +14,9 @@ public:
     operator const char*() const { return m_str.c_str(); }
     const char* GetString() const { return m_str.c_str(); }
     bool IsEmpty() const { return m_str.empty(); }
-    int GetLength() const { return static_cast<int>(m_str.size()); }
 
     // Loads a string-table entry of the program's resources; FALSE when missing.
     BOOL LoadString(UINT nID);
-
-    friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
 
 private:
     std::string m_str;

@@ -61,5 +61,3 @@ CString CToolTipCtrl::GetText(HWND hWindow, UINT nIDTool) const {
     Send(TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&ti));
     return CString(buffer);
 }
-
-int CToolTipCtrl::GetToolCount() const { return static_cast<int>(Send(TTM_GETTOOLCOUNT)); }

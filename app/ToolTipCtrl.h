@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "String.h"
 #include "Wnd.h"
 
 class CToolTipCtrl : public CWnd {
@@ -19,7 +20,6 @@ public:
     void UpdateTipText(const char* pszText, HWND hControl) const;
     void RelayEvent(MSG* pMsg) const;
 
-    // Reads back a tool's text (tests and diagnostics).
+    // Reads back a tool's text.
     CString GetText(HWND hWindow, UINT nIDTool = 0) const;
-    int GetToolCount() const;
 };

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include "String.h"
-
 class CWnd {
 public:
     CWnd() = default;
@@ -16,11 +14,10 @@ public:
     BOOL IsWindow() const { return m_hWnd && ::IsWindow(m_hWnd); }
     void Attach(HWND hWnd) { m_hWnd = hWnd; }
 
-    void SetWindowText(const char* pszText) const;
-    CString GetWindowText() const;
-
     // Sends a message if the window exists; 0 otherwise.
-    LRESULT Send(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    LRESULT Send(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return IsWindow() ? SendMessageA(m_hWnd, uMsg, wParam, lParam) : 0;
+    }
 
     HWND m_hWnd = nullptr;
 };
