@@ -1,4 +1,4 @@
-// CAboutDlg: the About box, made by its template alone.
+// CAboutDlg: the About box, made by its template; it only frees its picture when it closes.
 #pragma once
 
 #include "Dialog.h"
@@ -6,4 +6,10 @@
 class CAboutDlg : public CDialog {
 public:
     CAboutDlg();
+
+protected:
+    MessageMap GetMessageMap() const override;
+
+private:
+    void OnDestroy();
 };
