@@ -52,13 +52,23 @@ void PlayBuiltInWave(UINT id) {
     PostMessageA(AppMainWindowHandle(), WM_APP_SHOW_MESSAGE, IDS_CANNOT_PLAY, 0);
 }
 
+// The choice is read once: the built-in click holds this thread ~120 ms, and a choice made
+// meanwhile must wait for the next tick rather than send this one on to a second sound (a
+// switch to Wave File with no file yet would report a failure over the file dialog).
 void CTickoraDlg::PlayTick() {
-    if (m_nTickSound == TickBuiltIn)
+    switch (m_nTickSound) {
+    case TickBuiltIn:
         PlayBuiltInWave(IDR_TICK_WAVE);
-    if (m_nTickSound == TickSpeaker)
+        break;
+    case TickSpeaker:
         MessageBeep(0xFFFFFFFF);
-    if (m_nTickSound == TickWaveFile)
+        break;
+    case TickWaveFile:
         PlayWaveFileTick();
+        break;
+    default:
+        break;
+    }
 }
 
 CString CTickoraDlg::CopyWaveFile() {

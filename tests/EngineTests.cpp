@@ -200,6 +200,32 @@ TEST(Engine, EachTickUsesTheSourceCheckedAtThatMoment) {
     EXPECT_EQ(boxes.Count(), 0);
 }
 
+// A click lasts ~120 ms on the timer's thread; a choice made meanwhile (here Wave File with no
+// file yet, as a click on that radio button makes it) must wait for the next tick, not send
+// the same tick on to the wave file as well.
+TEST(Engine, AChoiceMadeWhileAClickPlaysWaitsForTheNextTick) {
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    std::atomic<bool> bSwitched{false};
+    rec.onClick = [&] {
+        if (!bSwitched.exchange(true))
+            dlg.SetTickSoundMember(TickWaveFile);
+    };
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_START_STOP); // 120 bpm: the next tick is 500 ms after the first
+        ASSERT_TRUE(PumpUntil(dlg, [&] { return rec.nClicks > 0; }, 2000));
+        PumpFor(dlg, 250);
+        EXPECT_EQ(rec.nClicks, 1);
+        EXPECT_EQ(rec.nWaveStops + rec.nWaveStarts, 0) << "the click's tick went on to the wave";
+        EXPECT_TRUE(dlg.Running());
+        EXPECT_EQ(boxes.Count(), 0);
+        ClickButton(dlg, IDC_START_STOP);
+    });
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
 TEST(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
     MessageBoxWatcher boxes;
     CTestTickoraDlg dlg;

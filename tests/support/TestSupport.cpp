@@ -211,6 +211,8 @@ BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
 
 BOOL WINAPI RecSndPlaySound(LPCSTR psz, UINT f) {
     ++Rec().nClicks;
+    if (Rec().onClick)
+        Rec().onClick();
     if (Rec().bFailClick)
         return FALSE;
     return Sys().sndPlaySoundA(psz, f);

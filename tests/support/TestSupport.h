@@ -73,6 +73,8 @@ public:
     TIMECAPS capsOverride = {0, 0}; // used when wPeriodMax != 0
     bool bFailClick = false;        // sndPlaySoundA refuses
     bool bFailWavePlay = false;     // asynchronous PlaySoundA refuses
+    // Runs on the timer's thread as each click starts, while the tick holds that thread.
+    std::function<void()> onClick;
 
     std::atomic<int> nBeginPeriod{0}, nEndPeriod{0}, nSetEvent{0}, nKillEvent{0};
     std::atomic<int> nClicks{0}, nWaveStarts{0}, nWaveStops{0};
