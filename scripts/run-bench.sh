@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Runs the timing and resource benchmarks under Wine on a private X display and sound server
+# and writes docs/BENCHMARKS.md.
+#   scripts/run-bench.sh <wine-prefix> <build-dir>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# Other work on the machine is not stopped; its load at the start goes into the report.
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
+
+PREFIX=$(realpath -m "$1")
+BUILD_DIR=$2
+OUT=docs/BENCHMARKS.md
+WORK=$PWD/build/bench
+BEATS=50
+
+# shellcheck source=scripts/testbed.sh
+source scripts/testbed.sh
+export TESTBED_LOGDIR=$PWD/build/testbed-logs
+mkdir -p "$TESTBED_LOGDIR" "$WORK" docs
+
+# Runs in one prefix share one wineserver and virtual desktop: a test run there would put its
+# clicks into the recordings, its load into the timings, and end this run's Wine on exit.
+prefix_in_use() {
+    local env
+    for env in /proc/[0-9]*/environ; do
+        grep -qzx "WINEPREFIX=$PREFIX" "$env" 2>/dev/null && return 0
+    done
+    return 1
+}
+deadline=$((SECONDS + 900))
+while prefix_in_use; do
+    if ((SECONDS >= deadline)); then
+        echo "bench: $PREFIX is still in use by other processes after 900 s; giving up" >&2
+        exit 1
+    fi
+    echo "bench: waiting for the other processes using $PREFIX to end" >&2
+    sleep 10
+done
+
+scripts/wineprefix.sh "$PREFIX"
+export WINEPREFIX=$PREFIX WINEDEBUG=-all
+trap testbed_stop EXIT
+testbed_start_xvfb
+testbed_start_pulse "$TESTBED_LOGDIR/pulse"
+
+
+echo "bench: in-process tick timing ($BEATS beats at each tempo, about 3 minutes)" >&2
+# Wine's helpers keep inherited pipes open: the output goes to a file, not a pipe.
+timeout 900 wine "$BUILD_DIR/tick_bench.exe" "$BEATS" >"$WORK/tick_bench.raw" 2>&1 || {
+    echo "bench: tick_bench.exe failed; its output:" >&2
+    cat "$WORK/tick_bench.raw" >&2
+    exit 1
+}
+tr -d '\r' <"$WORK/tick_bench.raw" >"$WORK/tick_bench.md"
+# Let this program's Wine processes end before the end-to-end part starts its own.
+timeout 60 wineserver -w || true
+
+echo "bench: end to end (about 2 minutes)" >&2
+timeout 900 python3 bench/e2e_bench.py --build-dir "$BUILD_DIR" --work-dir "$WORK" \
+    >"$WORK/e2e.md"
+
+# Machine facts for the report.
+cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+cores=$(nproc)
+mem=$(awk '/^MemTotal:/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+kernel=$(uname -sr)
+wine_version=$(wine --version)
+debian=$(cat /etc/debian_version 2>/dev/null || echo unknown)
+
+# The in-process targets, read from tick_bench's tables.
+in_process_verdicts=$(awk -F'|' '
+    function trim(s) { gsub(/^[ \t]+|[ \t]+$/, "", s); return s }
+    /^\| [0-9]+ \| [0-9]+ \|/ {
+        tempo = trim($2); p99 = trim($7); missed = trim($9) + 0
+        split(trim($8), d, "/"); half = trim(d[1]) + 0; end = trim(d[2]) + 0
+        if (p99 + 0 > worst) worst = p99 + 0
+        missed_total += missed
+        # Drift that grows with the beats shows as an end value well past the half value.
+        if ((end < 0 ? -end : end) > (half < 0 ? -half : half) + 1) growing = growing " " tempo
+        rows++
+    }
+    /^\| maximum of the next/ { click = trim($3) + 0; have_click = 1 }
+    END {
+        printf "- Target: p99 |dev| <= 1 ms at every tempo. %s (worst %.3f ms).\n",
+            (rows && worst <= 1) ? "Met" : "NOT met", worst
+        printf "- Target: drift does not grow with the beats. %s\n",
+            (rows && growing == "") ? "Met (end drift within 1 ms of the half-way drift)." : "NOT met (at" growing " bpm)."
+        printf "- Target: no missed beats. %s (%d missed).\n",
+            (rows && missed_total == 0) ? "Met" : "NOT met", missed_total
+        if (have_click)
+            printf "- Target: the built-in click holds the timer thread <= 150 ms. %s (maximum %.1f ms after the first).\n",
+                (click <= 150) ? "Met" : "NOT met", click
+        else
+            print "- Target: the built-in click holds the timer thread <= 150 ms. NOT measured."
+    }' "$WORK/tick_bench.md")
+
+{
+    printf '# Tickora benchmarks\n\n'
+    printf 'Written by `make bench` (scripts/run-bench.sh) on %s.\n\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
+    printf '| Machine | |\n|---|---|\n'
+    printf '| CPU | %s |\n| Cores | %s |\n| Memory | %s |\n| Kernel | %s |\n' \
+        "$cpu_model" "$cores" "$mem" "$kernel"
+    printf '| Wine | %s, virtual desktop on Xvfb |\n| Debian | %s |\n' "$wine_version" "$debian"
+    printf '| Sound | private PulseAudio, null sink at 44.1 kHz |\n'
+    printf '| Load average at the start (1, 5, 15 min) | %s |\n\n' "$load_at_start"
+    printf 'Other work on the machine is not stopped while the benchmarks run, so on a shared '
+    printf 'machine the figures vary from run to run; the load average above hints at it.\n\n'
+    printf '## In-process tick timing\n\n'
+    printf 'bench/TickBench.cpp runs the real control panel and multimedia timer in one process '
+    printf 'and stamps each tick with QueryPerformanceCounter when the timer thread calls it '
+    printf '(%s intervals per tempo; no sound in the timing runs).\n\n' "$BEATS"
+    cat "$WORK/tick_bench.md"
+    printf '\n'
+    printf 'Deviation = |interval - period| for each interval between ticks. Drift = time of the '
+    printf 'last tick - first tick - n x period, after half and after all n intervals; drift that '
+    printf 'does not grow means the due times do not accumulate error. Missed = intervals of 1.5 '
+    printf 'periods or more. The second table plays the built-in click from the timer thread at '
+    printf '240 bpm and times how long each call holds that thread.\n\n'
+    printf '%s\n\n' "$in_process_verdicts"
+    cat "$WORK/e2e.md"
+    printf 'scripts/run-bench.sh took %d s (test bed, both programs and all runs).\n' "$SECONDS"
+} >"$OUT.tmp"
+mv -f "$OUT.tmp" "$OUT"
+echo "bench: wrote $OUT in $SECONDS s" >&2
