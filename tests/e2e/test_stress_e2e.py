@@ -1,0 +1,253 @@
+"""Stress and bad input, end to end: quick repeated input, odd wave files, files that vanish.
+
+Each case must end in the program's documented behaviour, never a hang or a crash, with as
+many GDI objects, windows and kernel handles as before. Wine makes some objects once per
+process the first time a kind of window appears (file dialog, message box, About box): the
+counts to compare are taken after one warm-up round of the same input.
+"""
+import os
+import shutil
+import time
+import unittest
+
+import audio
+from harness import (App, IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_START_STOP, LAMP_OFF,
+                     LAMP_ON, CANNOT_PLAY, click, centre, key, park_mouse, write_wave)
+from test_panel_e2e import E2ECase, WAVE_SINGLE_TOLERANCE
+
+
+class QuickInput(E2ECase):
+
+    def test_thirty_quick_start_stop_cycles(self):
+        app = self.app
+        app.focus(IDC_START_STOP)
+        key("space", "space")  # warm-up: the first run of a process makes the sound device
+        self.assert_stopped(app)
+        before = app.counts()
+        # Space and Enter both press the focused Start/Stop; 60 presses, 40 ms apart.
+        key(*(["space", "space", "Return", "Return"] * 15))
+        s = self.assert_stopped(app)
+        self.assertEqual((s["builtin"], s["readout"], s["dialogs"]), (True, "120 bpm", []))
+        self.ear.listen(300)
+        self.assert_silence(1500, "after an even number of presses")
+        self.assert_same_counts(app, before, "30 start/stop cycles")
+        key("space")
+        self.assert_running(app)
+        self.ear.listen(700)
+        self.assert_beat(500, 2500, "120 bpm after the cycles")
+        key("space")
+        self.assert_stopped(app)
+
+    def test_slider_sweeps_at_240_bpm(self):
+        app = self.app
+        app.set_tempo_keys("End")
+        self.start_beat(app)
+        self.start_stop(app)  # warm-up: the first run of a process makes the sound device
+        self.assert_stopped(app)
+        before = app.counts()
+        self.start_beat(app)
+        app.focus_slider()
+        sweep = (["Home", "End"] * 10 + ["Left"] * 25 + ["Right"] * 25 + ["Prior", "Next"] * 10
+                 + ["Home"] + ["Next"] * 25 + ["End"])
+        key(*sweep, delay_ms=15)
+        s = app.wait_state("240 bpm after the sweep", lambda st: st["readout"] == "240 bpm", 10)
+        self.assertEqual((s["slider"], tuple(s["lamp"])), (240, LAMP_ON))
+        self.ear.listen(300)
+        self.assert_beat(250, 3000, "240 bpm after %d keys" % len(sweep))
+        key("Return")  # the default button: Start/Stop
+        self.assert_stopped(app)
+        self.assert_same_counts(app, before, "the sweep")
+
+    def test_sound_choice_switched_while_running(self):
+        app = self.app
+        s = app.state()
+        targets = [centre(App.control(s, cid)["rect"])
+                   for cid in (IDC_SOUND_SPEAKER, IDC_SOUND_BUILTIN)]
+
+        def switch(times):
+            for _ in range(times):
+                for xy in targets:
+                    click(*xy)
+            park_mouse()
+            return app.wait_state("Built-in checked", lambda st: st["builtin"], 5)
+
+        # Warm-up: the first run makes the sound device, the first beep and the first
+        # tooltip (the pointer rests on the buttons) make objects Wine keeps.
+        self.start_beat(app)
+        switch(1)
+        self.start_stop(app)
+        self.assert_stopped(app)
+        before = app.counts()
+        self.start_beat(app)
+        s = switch(10)
+        self.assertEqual((s["speaker"], s["wave"], tuple(s["lamp"]), s["dialogs"]),
+                         (False, False, LAMP_ON, []))
+        self.ear.listen(300)
+        self.assert_beat(500, 2500, "built-in after 20 switches")
+        self.start_stop(app)
+        self.assert_stopped(app)
+        self.assert_same_counts(app, before, "the switching")
+
+
+class BadWaveFiles(E2ECase):
+
+    def setUp(self):
+        super().setUp()
+        self.folder = os.path.join(self.workdir, "odd files", self._testMethodName)
+        os.makedirs(self.folder)
+
+    def expect_cannot_play(self, app, what):
+        """Start: the first beat finds nothing to play, stops, reports, and falls back."""
+        self.start_stop(app)
+        s = app.wait_state("the cannot-play message (%s)" % what,
+                           lambda st: app.message_boxes(st), 5)
+        self.assertEqual(app.message_boxes(s)[0]["text"], CANNOT_PLAY, what)
+        self.assertEqual(tuple(s["lamp"]), LAMP_OFF, "%s: the beat goes on" % what)
+        s = app.press_message_ok()
+        self.assertEqual((s["builtin"], s["wave"], tuple(s["lamp"])), (True, False, LAMP_OFF),
+                         what)
+
+    def test_files_that_cannot_be_played_are_reported(self):
+        app = self.app
+        tone = os.path.join(self.folder, "tone.wav")
+
+        def empty():
+            path = os.path.join(self.folder, "empty.wav")
+            open(path, "wb").close()
+            app.choose_file(path)
+            self.expect_cannot_play(app, "empty")
+
+        def missing():
+            path = os.path.join(self.folder, "gone.wav")
+            write_wave(path, [(2000, 40, 12000)])
+            app.choose_file(path)
+            os.remove(path)
+            self.expect_cannot_play(app, "missing")
+
+        def folder():
+            # The file dialog opens a folder rather than choosing it: the file becomes one.
+            path = os.path.join(self.folder, "now a folder.wav")
+            write_wave(path, [(2000, 40, 12000)])
+            app.choose_file(path)
+            os.remove(path)
+            os.makedirs(path)
+            self.expect_cannot_play(app, "folder")
+
+        def deleted_while_running():
+            write_wave(tone, [(2000, 40, 12000)])
+            app.choose_file(tone)
+            self.start_beat(app)
+            self.assert_beat(500, 1500, "the file before it is deleted",
+                             single_tolerance=500 * WAVE_SINGLE_TOLERANCE)
+            os.remove(tone)
+            # The next beat finds it gone, stops and reports.
+            s = app.wait_state("the cannot-play message after deleting",
+                               lambda st: app.message_boxes(st), 5)
+            self.assertEqual(app.message_boxes(s)[0]["text"], CANNOT_PLAY)
+            self.assertEqual(tuple(s["lamp"]), LAMP_OFF)
+            self.ear.listen(200)
+            self.assert_silence(1000, "the deleted file's beat")
+            s = app.press_message_ok()
+            self.assertEqual((s["builtin"], s["wave"]), (True, False))
+
+        # The first round (a file played, a message shown) is the warm-up.
+        before = None
+        for case in (deleted_while_running, empty, missing, folder, deleted_while_running,
+                     empty):
+            with self.subTest(case=case.__name__):
+                case()
+                self.ear.listen(200)
+                self.assert_silence(1000, "after %s" % case.__name__)
+                if before is None:
+                    before = app.counts()
+        self.assert_same_counts(app, before, "the bad files")
+
+    def test_files_wine_accepts_but_cannot_play(self):
+        """Under Wine the asynchronous PlaySoundA reports success for these: no message
+        comes, the beat runs in silence (or plays what there is), and the panel stays usable."""
+        app = self.app
+        text = os.path.join(self.folder, "notes.wav")
+        with open(text, "w") as f:
+            f.write("This is not a sound.\n" * 50)
+        truncated = os.path.join(self.folder, "truncated.wav")
+        write_wave(truncated, [(2000, 300, 12000)])
+        with open(truncated, "r+b") as f:
+            f.truncate(44 + 2 * 441)  # the header still promises 300 ms; 10 ms are there
+        before = None
+        # The first (warm-up) play of a wave file makes Wine's sound device: ~8 handles.
+        for path in (truncated, text, truncated, text):
+            name = os.path.basename(path)
+            with self.subTest(file=name):
+                app.choose_file(path)
+                self.start_beat(app)
+                self.ear.listen(1500)
+                s = app.state()
+                self.assertEqual((tuple(s["lamp"]), s["wave"], s["dialogs"]),
+                                 (LAMP_ON, True, []), "%s: the beat stopped or a box came" % name)
+                self.start_stop(app)
+                s = self.assert_stopped(app)
+                self.assertEqual(s["dialogs"], [])
+                if before is None:
+                    before = app.counts()
+        self.assert_same_counts(app, before, "the odd files")
+        # Still a working metronome.
+        app.click_control(IDC_SOUND_BUILTIN)
+        park_mouse()
+        app.wait_state("Built-in checked", lambda st: st["builtin"], 5)
+        self.start_beat(app)
+        self.assert_beat(500, 2000, "built-in after the odd files")
+        self.start_stop(app)
+        self.assert_stopped(app)
+
+    def test_long_file_restarts_at_each_beat(self):
+        app = self.app
+        # A loud 2 kHz start, then 2 s of a quiet 500 Hz tone: four beats long at 120 bpm.
+        path = os.path.join(self.folder, "long tone.wav")
+        write_wave(path, [(2000, 30, 20000), (500, 2000, 1500)])
+        app.choose_file(path)
+        self.start_beat(app)
+        # Only the loud start crosses this threshold: each beat heard is a restart.
+        start, end = self.ear.listen(3000)
+        onsets = self.ear.onsets(start, end, threshold=6000, refractory_ms=200)
+        iv = audio.intervals(onsets)
+        print("  long file: %d restarts, median interval %.2f ms" % (len(onsets), audio.median(iv)))
+        self.assertGreaterEqual(len(onsets), 5, "restarts heard: %s" % onsets)
+        # Each restart goes through Wine's stop of the sound still playing first: the heard
+        # medians come out a few ms short (493-497 ms measured), hence a wider margin here.
+        self.assertAlmostEqual(audio.median(iv), 500, delta=10, msg=str(iv))
+        self.assertLessEqual(max(abs(v - 500) for v in iv), 500 * WAVE_SINGLE_TOLERANCE, iv)
+        # Between restarts the quiet tone goes on: the file was playing, cut by the next beat.
+        for t in onsets[:-1]:
+            body = self.ear.samples(t + 100, t + 400)
+            self.assertTrue(600 < audio.peak_amplitude(body) < 6000,
+                            "no quiet tone after the restart at %.0f ms" % t)
+        self.assertAlmostEqual(audio.spectral_peak_hz(self.ear.samples(onsets[1] + 100,
+                                                                         onsets[1] + 200)),
+                               500, delta=30)
+        self.start_stop(app)
+        self.assert_stopped(app)
+        self.ear.listen(200)
+        self.assert_silence(1000, "Stop during the long file")
+
+    def test_path_with_spaces_and_non_ascii_characters(self):
+        app = self.app
+        # Made from the Linux side; Wine shows the name as "Täkt sounds", and the program's
+        # ANSI calls get it in code page 1252 (0xE4 for the a-umlaut).
+        folder = os.path.join(self.folder, "T\u00e4kt sounds")
+        os.makedirs(folder)
+        path = os.path.join(folder, "tone 2.5k.wav")
+        write_wave(path, [(2500, 50, 16000)])
+        app.choose_file(path)
+        s = app.state()
+        self.assertTrue(s["wave"])
+        self.start_beat(app)
+        onsets = self.assert_beat(500, 2000, "the file behind \"T\u00e4kt sounds\"",
+                                  single_tolerance=500 * WAVE_SINGLE_TOLERANCE)
+        hz = audio.spectral_peak_hz(self.ear.samples(onsets[1], onsets[1] + 45), step_hz=20)
+        self.assertAlmostEqual(hz, 2500, delta=100)
+        self.start_stop(app)
+        self.assert_stopped(app)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
