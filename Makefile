@@ -6,6 +6,9 @@
 
 BUILD_DIR := build/win32
 WINE_PREFIX := $(CURDIR)/build/wineprefix
+# Benchmarks get a prefix of their own: a test run in the same prefix would share its
+# wineserver and desktop, put its clicks into the recordings and end the other's Wine.
+BENCH_PREFIX := $(CURDIR)/build/wineprefix-bench
 EXE := $(BUILD_DIR)/tickora.exe
 
 .PHONY: all deps configure build run test bench clean
@@ -29,7 +32,7 @@ test: build
 	@scripts/run-tests.sh $(WINE_PREFIX) $(BUILD_DIR)
 
 bench: build
-	@scripts/run-bench.sh $(WINE_PREFIX) $(BUILD_DIR)
+	@scripts/run-bench.sh $(BENCH_PREFIX) $(BUILD_DIR)
 
 clean:
 	rm -rf build

@@ -6,6 +6,21 @@
 
 #include "WinApp.h"
 
+namespace {
+
+using GetFileNameFn = BOOL(WINAPI*)(LPOPENFILENAMEA);
+
+// comdlg32 drags shell32 and more into the process; loading it when the dialog is first
+// needed keeps it off the program's start-up.
+GetFileNameFn CommonDialogFunction(const char* pszName) {
+    static HMODULE s_hComDlg = LoadLibraryA("comdlg32.dll");
+    return s_hComDlg ? reinterpret_cast<GetFileNameFn>(
+                           reinterpret_cast<void*>(GetProcAddress(s_hComDlg, pszName)))
+                     : nullptr;
+}
+
+} // namespace
+
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* pszDefExt, const char* pszFileName,
                          DWORD dwFlags, const char* pszFilter, HWND hOwner)
     : m_bOpenFileDialog(bOpenFileDialog), m_strDefExt(pszDefExt), m_dwFlags(dwFlags),
@@ -30,6 +45,7 @@ INT_PTR CFileDialog::DoModal() {
     ofn.nMaxFile = sizeof m_szFile;
     ofn.lpstrDefExt = m_strDefExt.IsEmpty() ? nullptr : m_strDefExt.GetString();
     ofn.Flags = m_dwFlags | OFN_EXPLORER;
-    BOOL bOk = m_bOpenFileDialog ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
-    return bOk ? IDOK : IDCANCEL;
+    GetFileNameFn pfnRun =
+        CommonDialogFunction(m_bOpenFileDialog ? "GetOpenFileNameA" : "GetSaveFileNameA");
+    return pfnRun && pfnRun(&ofn) ? IDOK : IDCANCEL;
 }
