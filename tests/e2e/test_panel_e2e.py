@@ -13,10 +13,13 @@ from harness import (App, Listener, IDOK, IDC_ABOUT, IDC_PRIORITY, IDC_SELECT_WA
                      screenshot, wait_for, write_wave)
 
 # Heard intervals: Wine starts each tick's sound within about +-4.5 ms (measured), so the
-# median must sit within a few ms of the period and no single interval may be off by a
-# tenth of it (a missing or extra click would be off by a whole period).
+# median must sit within a few ms of the period. A single interval may be off by up to a fifth
+# of the period (at least 30 ms): on a busy machine one start in a hundred comes ~35 ms late
+# (seen in a benchmark run at 240 bpm), while a missing or extra click is off by half a period
+# or more.
 MEDIAN_TOLERANCE_MS = 4.0
 SINGLE_TOLERANCE_MS = 30.0
+SINGLE_TOLERANCE = 0.2
 # A wave file is started asynchronously by a thread of Wine's own: now and then one start
 # comes ~50 ms late (measured 45.7 ms once in a few runs). A fifth of the period still tells a
 # late start from a missing or extra beat.
@@ -50,8 +53,10 @@ class E2ECase(unittest.TestCase):
     # sound checks
 
     def assert_beat(self, period_ms, duration_ms, what, median_tolerance=MEDIAN_TOLERANCE_MS,
-                    single_tolerance=SINGLE_TOLERANCE_MS):
+                    single_tolerance=None):
         """Listens for duration_ms; the clicks heard must come every period_ms."""
+        if single_tolerance is None:
+            single_tolerance = max(SINGLE_TOLERANCE_MS, SINGLE_TOLERANCE * period_ms)
         start, end = self.ear.listen(duration_ms)
         onsets = self.ear.onsets(start, end)
         iv = audio.intervals(onsets)
