@@ -79,7 +79,10 @@ class E2ECase(unittest.TestCase):
               % (what, len(iv), med, worst))
         return onsets
 
-    def assert_silence(self, duration_ms, what):
+    def assert_silence(self, duration_ms, what, settle_ms=0):
+        """Silence for duration_ms, after settle_ms for a sound just cut off to die away."""
+        if settle_ms:
+            self.ear.listen(settle_ms)
         start, end = self.ear.listen(duration_ms)
         peak = self.ear.peak(start, end)
         self.assertLess(peak, QUIET, "%s: heard sound (peak %d) where silence was expected"
@@ -291,8 +294,7 @@ class Dialogs(E2ECase):
         self.assertAlmostEqual(hz, 3000, delta=100)
         self.start_stop(app)
         self.assert_stopped(app)
-        self.ear.listen(200)
-        self.assert_silence(1500, "after Stop with a wave file")
+        self.assert_silence(1500, "after Stop with a wave file", settle_ms=200)
 
     def test_wave_file_without_a_file_reports_and_falls_back(self):
         app = self.app
@@ -317,8 +319,7 @@ class Dialogs(E2ECase):
         # Choosing Wave File with no file stops the beat and asks for one.
         app.open_file_dialog_via(IDC_SOUND_WAVE)
         # The dialog covers the lamp; the silence tells that the beat stopped.
-        self.ear.listen(200)
-        self.assert_silence(1000, "the file dialog open")
+        self.assert_silence(1000, "the file dialog open", settle_ms=200)
         s = app.cancel_file_dialog()
         self.assertTrue(s["wave"], "Wave File no longer checked after cancelling")
         self.assertEqual(tuple(s["lamp"]), LAMP_OFF)
@@ -335,8 +336,7 @@ class Dialogs(E2ECase):
         self.assertEqual(box["title"], "Tickora")
         self.assertEqual(tuple(s["lamp"]), LAMP_OFF, "the beat still runs behind the message")
         self.assertTrue(s["wave"], "Built-in checked again before the message was dismissed")
-        self.ear.listen(200)
-        self.assert_silence(1500, "the message open")
+        self.assert_silence(1500, "the message open", settle_ms=200)
         s = app.press_message_ok()
         self.assertEqual((s["builtin"], s["speaker"], s["wave"]), (True, False, False))
         self.assertEqual(tuple(s["lamp"]), LAMP_OFF)

@@ -145,8 +145,7 @@ class BadWaveFiles(E2ECase):
                                lambda st: app.message_boxes(st), 5)
             self.assertEqual(app.message_boxes(s)[0]["text"], CANNOT_PLAY)
             self.assertEqual(tuple(s["lamp"]), LAMP_OFF)
-            self.ear.listen(200)
-            self.assert_silence(1000, "the deleted file's beat")
+            self.assert_silence(1000, "the deleted file's beat", settle_ms=200)
             s = app.press_message_ok()
             self.assertEqual((s["builtin"], s["wave"]), (True, False))
 
@@ -156,8 +155,7 @@ class BadWaveFiles(E2ECase):
                      empty):
             with self.subTest(case=case.__name__):
                 case()
-                self.ear.listen(200)
-                self.assert_silence(1000, "after %s" % case.__name__)
+                self.assert_silence(1000, "after %s" % case.__name__, settle_ms=200)
                 if before is None:
                     before = app.counts()
         self.assert_same_counts(app, before, "the bad files")
@@ -226,8 +224,7 @@ class BadWaveFiles(E2ECase):
                                500, delta=30)
         self.start_stop(app)
         self.assert_stopped(app)
-        self.ear.listen(200)
-        self.assert_silence(1000, "Stop during the long file")
+        self.assert_silence(1000, "Stop during the long file", settle_ms=200)
 
     def test_path_with_spaces_and_non_ascii_characters(self):
         app = self.app
