@@ -88,6 +88,19 @@ class E2ECase(unittest.TestCase):
         self.assertLess(peak, QUIET, "%s: heard sound (peak %d) where silence was expected"
                         % (what, peak))
 
+    def choose_tone_and_listen(self, app, folder, tone_hz, duration_ms, what):
+        """Writes a 50 ms tone file into folder, chooses it with Select..., starts the beat
+        and checks it is heard every 500 ms; returns the panel's state after the choice and
+        the frequency heard at the second beat."""
+        os.makedirs(folder)
+        path = os.path.join(folder, "tone %d Hz.wav" % tone_hz)
+        write_wave(path, [(tone_hz, 50, 16000)])
+        state = app.choose_file(path)
+        self.start_beat(app)
+        onsets = self.assert_beat(500, duration_ms, what,
+                                  single_tolerance=500 * WAVE_SINGLE_TOLERANCE)
+        return state, self.click_peak_hz(onsets[1], 45)
+
     def click_peak_hz(self, onset_ms, length_ms):
         return audio.spectral_peak_hz(self.ear.samples(onset_ms, onset_ms + length_ms),
                                       step_hz=20)
@@ -281,15 +294,8 @@ class Dialogs(E2ECase):
     def test_wave_file_chosen_is_heard(self):
         app = self.app
         folder = os.path.join(self.workdir, "tick sounds")
-        os.makedirs(folder)
-        path = os.path.join(folder, "tone 3k.wav")
-        write_wave(path, [(3000, 50, 16000)])
-        s = app.choose_file(path)
+        s, hz = self.choose_tone_and_listen(app, folder, 3000, 3000, "3 kHz wave file")
         self.assertEqual((s["builtin"], s["speaker"], s["wave"]), (False, False, True))
-        self.start_beat(app)
-        onsets = self.assert_beat(500, 3000, "3 kHz wave file",
-                                  single_tolerance=500 * WAVE_SINGLE_TOLERANCE)
-        hz = self.click_peak_hz(onsets[1], 45)
         print("  wave file heard peaking at %.0f Hz" % hz)
         self.assertAlmostEqual(hz, 3000, delta=100)
         self.start_stop(app)
