@@ -48,6 +48,9 @@ void CTickoraDlg::PlayTick() {
         break;
     case TickSpeaker:
         MessageBeep(0xFFFFFFFF);
+        // Wine leaves the beep on its X connection until the dialog's thread next wakes;
+        // without a wake-up the beeps of an idle panel would come out bunched, late.
+        PostMessageA(m_hWnd, WM_NULL, 0, 0);
         break;
     case TickWaveFile:
         PlayWaveFileTick();

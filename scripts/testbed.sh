@@ -110,6 +110,29 @@ testbed_start_pulse() {
     export PULSE_SINK=tick
 }
 
+# Usage: testbed_hear_x11_bell
+# Wine sends MessageBeep to the X bell, which Xvfb drops. PulseAudio's X11 bell module, given
+# a sample, plays each bell of the display on the sink instead, so the beep can be heard.
+# The bell is a 40 ms 2 kHz tone, well apart from the click's 870 Hz. Call after both starts.
+testbed_hear_x11_bell() {
+    local bell
+    _testbed_logdir || return 1
+    bell=$TESTBED_LOGDIR/x11-bell.wav
+    python3 - "$bell" <<'PY' || return 1
+import math, struct, sys, wave
+rate = 44100
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(1)
+    w.setsampwidth(2)
+    w.setframerate(rate)
+    w.writeframes(b"".join(struct.pack("<h", int(16000 * math.sin(2 * math.pi * 2000 * i / rate)))
+                           for i in range(rate * 40 // 1000)))
+PY
+    pactl upload-sample "$bell" x11-bell >/dev/null &&
+        pactl load-module module-x11-bell "display=$DISPLAY" sample=x11-bell sink=tick >/dev/null ||
+        { _testbed_log "cannot ring the X bell on the sink"; return 1; }
+}
+
 # Remember a process started by the caller so that testbed_stop ends it too.
 testbed_track_pid() { TESTBED_PIDS="$TESTBED_PIDS $*"; }
 

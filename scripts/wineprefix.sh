@@ -22,7 +22,7 @@
 # Wine version, desktop); anything else in it means set-up runs again.
 set -euo pipefail
 
-readonly SETUP_VERSION=1
+readonly SETUP_VERSION=2
 readonly DEFAULT_DESKTOP=1024x768
 readonly WINE_FONTS=/usr/share/wine/fonts
 
@@ -126,6 +126,8 @@ reg=$prefix/drive_c/tickora-prefix.reg
     # Kept in the prefix too, so that an automatic update after a Wine
     # upgrade does not prompt either.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\n"mscoree"=""\n"mshtml"=""\n\n'
+    # The system beep on, as Windows has it, so that MessageBeep rings the X bell.
+    printf '[HKEY_CURRENT_USER\\Control Panel\\Sound]\n"Beep"="Yes"\n\n'
     if [[ $want_desktop == off ]]; then
         printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"=-\n\n'
     else

@@ -98,6 +98,9 @@ def park_mouse():
     run_tool(["xdotool", "mousemove", str(PARK_XY[0]), str(PARK_XY[1])])
 
 
+FILE_NAME_BOX = 0x47C  # cmb13, the explorer-style file dialog's file-name box
+
+
 def key(*keys, delay_ms=40):
     run_tool(["xdotool", "key", "--delay", str(delay_ms)] + list(keys), timeout=60)
 
@@ -292,12 +295,29 @@ class App:
     def choose_file(self, unix_path, via=IDC_SELECT_WAVE):
         """Selects a file in the program's file-open dialog by typing its Z:\\ path."""
         self.open_file_dialog_via(via)
-        type_text(windows_path(unix_path))
+        self.type_file_name(windows_path(unix_path))
         key("Return")
         s = self.wait_state("the file dialog to accept %s" % unix_path,
                             lambda s: not self.dialogs(s, "open") and s["enabled"], 15)
         self.files_chosen += 1
         return s
+
+    def type_file_name(self, path, attempts=3):
+        """Types path into the focused file-name box and reads it back: xdotool now and then
+        loses a character it has to map to a spare key (the a-umlaut, say), so a garbled name
+        is typed again."""
+        def typed(s):
+            boxes = [c for d in self.dialogs(s, "open") for c in d["controls"]
+                     if c["id"] == FILE_NAME_BOX]
+            return not boxes or boxes[0]["text"] == path
+        for _ in range(attempts):
+            type_text(path)
+            try:
+                self.wait_state("the file name to be typed", typed, 3)
+                return
+            except AssertionError:
+                key("ctrl+a", "BackSpace")
+        raise AssertionError("could not type %r into the file dialog" % path)
 
     def cancel_file_dialog(self):
         key("Escape")

@@ -184,7 +184,11 @@ struct WineGdiHandleEntry {
 };
 static_assert(sizeof(WineGdiHandleEntry) == 24);
 constexpr size_t kGdiMaxHandles = 0x10000;
-constexpr ULONG kPebGdiTableOffset = 0x94; // 32-bit PEB
+#ifdef _WIN64
+constexpr ULONG kPebGdiTableOffset = 0xF8;
+#else
+constexpr ULONG kPebGdiTableOffset = 0x94;
+#endif
 
 long CountGdiObjects(HANDLE hProcess) {
     using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
@@ -202,13 +206,13 @@ long CountGdiObjects(HANDLE hProcess) {
     if (!query || query(hProcess, 0 /* ProcessBasicInformation */, &basic, sizeof basic,
                         nullptr) != 0)
         return -1;
-    DWORD table = 0;
+    ULONG_PTR table = 0;
     if (!ReadProcessMemory(hProcess, static_cast<char*>(basic.PebBaseAddress) + kPebGdiTableOffset,
                            &table, sizeof table, nullptr) ||
         table == 0)
         return -1;
     std::vector<WineGdiHandleEntry> entries(kGdiMaxHandles);
-    if (!ReadProcessMemory(hProcess, reinterpret_cast<void*>(static_cast<ULONG_PTR>(table)),
+    if (!ReadProcessMemory(hProcess, reinterpret_cast<void*>(table),
                            entries.data(), entries.size() * sizeof entries[0], nullptr))
         return -1;
     long n = 0;

@@ -17,7 +17,11 @@ from harness import (App, Listener, IDOK, IDC_ABOUT, IDC_PRIORITY, IDC_SELECT_WA
 # of the period (at least 30 ms): on a busy machine one start in a hundred comes ~35 ms late
 # (seen in a benchmark run at 240 bpm), while a missing or extra click is off by half a period
 # or more.
+# The exact period is checked in process; heard, the median of a few intervals only has to
+# tell the tempo. Under load one late sound start moves the median of two or three intervals by
+# several ms, so the margin grows with the period.
 MEDIAN_TOLERANCE_MS = 4.0
+MEDIAN_TOLERANCE = 0.02
 SINGLE_TOLERANCE_MS = 30.0
 SINGLE_TOLERANCE = 0.2
 # A wave file is started asynchronously by a thread of Wine's own: now and then one start
@@ -52,9 +56,11 @@ class E2ECase(unittest.TestCase):
 
     # sound checks
 
-    def assert_beat(self, period_ms, duration_ms, what, median_tolerance=MEDIAN_TOLERANCE_MS,
+    def assert_beat(self, period_ms, duration_ms, what, median_tolerance=None,
                     single_tolerance=None):
         """Listens for duration_ms; the clicks heard must come every period_ms."""
+        if median_tolerance is None:
+            median_tolerance = max(MEDIAN_TOLERANCE_MS, MEDIAN_TOLERANCE * period_ms)
         if single_tolerance is None:
             single_tolerance = max(SINGLE_TOLERANCE_MS, SINGLE_TOLERANCE * period_ms)
         start, end = self.ear.listen(duration_ms)
@@ -107,21 +113,27 @@ class E2ECase(unittest.TestCase):
 
     # state checks
 
-    def assert_same_counts(self, app, before, what):
-        """No GDI object, window or kernel handle left behind since before.
-
-        Wine's file dialog keeps one kernel handle for each file it returns (measured: +1 per
-        confirmed choice, none per cancel, nothing the program holds), so each file chosen
-        since before is allowed one.
-        """
-        after = app.counts()
-        allowed = after["files_chosen"] - before["files_chosen"]
-        self.assertEqual((after["gdi_objects"], after["user_windows"]),
-                         (before["gdi_objects"], before["user_windows"]),
-                         "%s: GDI objects or windows left behind: %s -> %s" % (what, before, after))
-        self.assertTrue(before["handles"] <= after["handles"] <= before["handles"] + allowed,
-                        "%s: kernel handles %d -> %d (%d files chosen)"
-                        % (what, before["handles"], after["handles"], allowed))
+    def assert_rounds_leave_nothing(self, app, one_round, what, extra_rounds=2, max_rounds=6):
+        """Repeats one_round until two rounds in a row end with the same GDI object, window and
+        kernel handle counts, then extra_rounds more, which must add nothing. Wine makes some
+        objects lazily, in the first round or a later one; a leak grows every round and never
+        settles. Wine's file dialog keeps one kernel handle for each file it returns (nothing
+        the program holds), so those are not counted."""
+        def settled(c):
+            return (c["gdi_objects"], c["user_windows"], c["handles"] - c["files_chosen"])
+        history = []
+        while len(history) < 2 or history[-1] != history[-2]:
+            self.assertLess(len(history), max_rounds,
+                            "%s: objects keep growing round after round "
+                            "(GDI objects, windows, handles): %s" % (what, history))
+            one_round()
+            history.append(settled(app.counts()))
+        for _ in range(extra_rounds):
+            one_round()
+        after = settled(app.counts())
+        self.assertEqual(after, history[-1],
+                         "%s: objects left behind by %d more rounds (GDI objects, windows, "
+                         "handles): %s" % (what, extra_rounds, history + [after]))
 
     def assert_running(self, app):
         s = app.wait_state("the lamp to light", lambda st: tuple(st["lamp"] or ()) == LAMP_ON, 3)
@@ -220,7 +232,7 @@ class StartupAndBeat(E2ECase):
         self.assertEqual(s["readout"], "90 bpm")
         self.assertEqual(s["dialogs"], [])
 
-    def test_pc_speaker_is_silent_while_the_beat_goes_on(self):
+    def test_pc_speaker_is_heard_once_per_beat(self):
         app = self.app
         self.start_beat(app)
         self.assert_beat(500, 2000, "built-in before the switch")
@@ -229,7 +241,15 @@ class StartupAndBeat(E2ECase):
         s = app.wait_state("PC speaker to be checked", lambda st: st["speaker"], 3)
         self.assertFalse(s["builtin"] or s["wave"])
         self.ear.listen(300)
-        self.assert_silence(2500, "PC speaker (Wine sends it to the X bell)")
+        # Wine rings the X bell, which the test bed's sound server plays as a 2 kHz tone. Its
+        # timing goes through X and is loose: the beeps are counted, not timed.
+        start, end = self.ear.listen(4000)
+        onsets = self.ear.onsets(start, end)
+        print("  PC speaker: %d beeps in 4 s at 120 bpm" % len(onsets))
+        self.assertTrue(7 <= len(onsets) <= 9, "beeps heard at %s ms" % onsets)
+        for t in onsets[1:-1]:
+            self.assertAlmostEqual(self.click_peak_hz(t, 30), 2000, delta=100,
+                                   msg="the beep at %.0f ms is not the bell" % t)
         self.assertEqual(app.lamp(), LAMP_ON, "the beat stopped with the PC speaker")
         app.click_control(IDC_SOUND_BUILTIN)
         park_mouse()
@@ -242,31 +262,30 @@ class Dialogs(E2ECase):
 
     def test_about_box_opens_and_closes(self):
         app = self.app
-        before = None
-        for how in ("OK", "Escape", "OK", "Escape"):
-            with self.subTest(close=how):
-                app.click_control(IDC_ABOUT)
+
+        def open_and_close(how):
+            app.click_control(IDC_ABOUT)
+            park_mouse()
+            s = app.wait_state("the About box, in front and focused",
+                               lambda st: any(d["focused"] for d in App.dialogs(st, "about")), 10)
+            box = App.dialogs(s, "about")[0]
+            self.assertEqual(box["title"], "Yo yo yo! here's da 411...")
+            self.assertFalse(s["enabled"], "the panel takes input while About is open")
+            if how == "OK":
+                ok = [c for c in box["controls"] if c["id"] == IDOK]
+                self.assertEqual(len(ok), 1, box)
+                click(*centre(ok[0]["rect"]))
                 park_mouse()
-                s = app.wait_state("the About box, in front and focused",
-                                   lambda st: any(d["focused"] for d in App.dialogs(st, "about")),
-                                   10)
-                box = App.dialogs(s, "about")[0]
-                self.assertEqual(box["title"], "Yo yo yo! here's da 411...")
-                self.assertFalse(s["enabled"], "the panel takes input while About is open")
-                if how == "OK":
-                    ok = [c for c in box["controls"] if c["id"] == IDOK]
-                    self.assertEqual(len(ok), 1, box)
-                    click(*centre(ok[0]["rect"]))
-                    park_mouse()
-                else:
-                    key("Escape")
-                s = app.wait_state("the About box to close",
-                                   lambda st: not st["dialogs"] and st["enabled"], 10)
-                # Wine keeps ~40 GDI objects it makes for the first dialog of a process
-                # (cached DCs, fonts, brushes): the baseline is taken after one box.
-                if before is None:
-                    before = app.counts()
-                self.assert_same_counts(app, before, "About box closed by %s" % how)
+            else:
+                key("Escape")
+            app.wait_state("the About box to close by %s" % how,
+                           lambda st: not st["dialogs"] and st["enabled"], 10)
+
+        def by_ok_then_escape():
+            open_and_close("OK")
+            open_and_close("Escape")
+
+        self.assert_rounds_leave_nothing(app, by_ok_then_escape, "About boxes")
 
     def test_priority_list_changes_the_process_class(self):
         app = self.app
@@ -304,15 +323,9 @@ class Dialogs(E2ECase):
 
     def test_wave_file_without_a_file_reports_and_falls_back(self):
         app = self.app
-        # Twice: the first file dialog of a process leaves Wine's shell caches behind (about
-        # 150 GDI objects, 8 handles), so the object counts compare the second round's end
-        # with the first's.
-        after_round = []
-        for _ in range(2):
-            self.wave_without_file_round(app)
-            after_round.append(app.counts())
-        self.assertEqual(after_round[1], after_round[0], "objects left behind by a round")
-        self.assertEqual(after_round[1]["files_chosen"], 0)
+        self.assert_rounds_leave_nothing(app, lambda: self.wave_without_file_round(app),
+                                         "Wave File without a file")
+        self.assertEqual(app.files_chosen, 0)
         # And the built-in click works again.
         self.start_beat(app)
         self.assert_beat(500, 2000, "built-in after the fall-back")
@@ -328,7 +341,7 @@ class Dialogs(E2ECase):
         self.assert_silence(1000, "the file dialog open", settle_ms=200)
         s = app.cancel_file_dialog()
         self.assertTrue(s["wave"], "Wave File no longer checked after cancelling")
-        self.assertEqual(tuple(s["lamp"]), LAMP_OFF)
+        self.assert_stopped(app)  # the lamp shows once the panel has repainted
 
         t0 = time.monotonic()
         self.start_stop(app)
