@@ -5,7 +5,10 @@
 #   make bench  timing and resource benchmarks, written to docs/BENCHMARKS.md
 
 BUILD_DIR := build/win32
+# The test bed's prefix has a Wine virtual desktop (no window manager there); make run's has
+# none, so that the panel is a window of the user's own desktop.
 WINE_PREFIX := $(CURDIR)/build/wineprefix
+RUN_PREFIX := $(CURDIR)/build/wineprefix-run
 # Benchmarks get a prefix of their own: a test run in the same prefix would share its
 # wineserver and desktop, put its clicks into the recordings and end the other's Wine.
 BENCH_PREFIX := $(CURDIR)/build/wineprefix-bench
@@ -26,7 +29,7 @@ build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j2 -- --no-print-directory
 
 run: build
-	@scripts/run-app.sh $(WINE_PREFIX) $(EXE)
+	@scripts/run-app.sh $(RUN_PREFIX) $(EXE)
 
 test: build
 	@scripts/run-tests.sh $(WINE_PREFIX) $(BUILD_DIR)

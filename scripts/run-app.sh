@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Starts the program under Wine in the project's private prefix.
+# Starts the program under Wine in the project's private prefix, as a window of the desktop
+# it runs on: the prefix has no Wine virtual desktop (that is for the test bed only).
 #   scripts/run-app.sh <wine-prefix> <exe>
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,5 +15,7 @@ MSG
 fi
 
 PREFIX=$(realpath -m "$1")
-scripts/wineprefix.sh "$PREFIX"
-WINEPREFIX=$PREFIX WINEDEBUG=-all exec wine "$2"
+scripts/wineprefix.sh "$PREFIX" --desktop off
+# shellcheck source=scripts/run-env.sh
+. scripts/run-env.sh
+WINEPREFIX=$PREFIX exec wine "$2"
