@@ -3,6 +3,9 @@
 #   make run    build and start the program under Wine
 #   make test   build and run every test (unit, window and end-to-end)
 #   make bench  timing and resource benchmarks, written to docs/BENCHMARKS.md
+#   make dist   the Windows download, dist/tickora-<version>-win32.zip
+#   make install / make uninstall   the program, a `tickora` launcher (Wine), menu entry and
+#               icons under PREFIX (default /usr/local); DESTDIR is honoured
 
 BUILD_DIR := build/win32
 # The test bed's prefix has a Wine virtual desktop (no window manager there); make run's has
@@ -13,8 +16,24 @@ RUN_PREFIX := $(CURDIR)/build/wineprefix-run
 # wineserver and desktop, put its clicks into the recordings and end the other's Wine.
 BENCH_PREFIX := $(CURDIR)/build/wineprefix-bench
 EXE := $(BUILD_DIR)/tickora.exe
+DIST_DIR := dist
 
-.PHONY: all deps configure build run test bench clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+# Directories of our own; the others are shared with the rest of the system.
+LIB_DIR := $(DESTDIR)$(PREFIX)/lib/tickora
+DOC_DIR := $(DESTDIR)$(PREFIX)/share/doc/tickora
+ICON_SIZES := 16 32
+ICON_DIR := build/icons
+ICONS := $(foreach s,$(ICON_SIZES),$(ICON_DIR)/$(s)x$(s)/apps/tickora.png)
+INSTALLED_ICONS := $(foreach s,$(ICON_SIZES),\
+    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png)
+INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
+    $(LIB_DIR)/tickora.exe $(LIB_DIR)/run-env.sh $(LIB_DIR)/wineprefix.sh \
+    $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
+    $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
+
+.PHONY: all deps configure build run test bench dist install uninstall clean
 
 all: build
 
@@ -37,5 +56,32 @@ test: build
 bench: build
 	@scripts/run-bench.sh $(BENCH_PREFIX) $(BUILD_DIR)
 
+dist: build
+	@python3 packaging/make_dist.py $(EXE) $(DIST_DIR)
+
+# The theme's icons are the program's own, taken from the .ico it is built with.
+$(ICONS) &: res/tickora.ico packaging/ico_to_png.py
+	python3 packaging/ico_to_png.py res/tickora.ico $(ICON_DIR) tickora $(ICON_SIZES)
+
+install: build $(ICONS)
+	install -D -m 755 packaging/tickora $(DESTDIR)$(PREFIX)/bin/tickora
+	install -D -m 644 $(EXE) $(LIB_DIR)/tickora.exe
+	install -D -m 644 scripts/run-env.sh $(LIB_DIR)/run-env.sh
+	install -D -m 755 scripts/wineprefix.sh $(LIB_DIR)/wineprefix.sh
+	install -D -m 644 packaging/tickora.desktop $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop
+	install -D -m 644 LICENSE $(DOC_DIR)/LICENSE
+	$(foreach s,$(ICON_SIZES),install -D -m 644 $(ICON_DIR)/$(s)x$(s)/apps/tickora.png \
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png &&) true
+
+# Removes the files install wrote, then those of its directories that are left empty,
+# except the shared ones (bin, share/applications, the icon theme's top).
+uninstall:
+	rm -f $(INSTALLED)
+	@for d in $(LIB_DIR) $(DOC_DIR) $(foreach s,$(ICON_SIZES),\
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps \
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)); do \
+	    [ ! -d "$$d" ] || rmdir --ignore-fail-on-non-empty "$$d"; \
+	done
+
 clean:
-	rm -rf build
+	rm -rf build $(DIST_DIR)
