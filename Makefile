@@ -6,6 +6,7 @@
 #   make dist   the Windows download, dist/tickora-<version>-win32.zip
 #   make install / make uninstall   the program, a `tickora` launcher (Wine), menu entry and
 #               icons under PREFIX (default /usr/local); DESTDIR is honoured
+#   make screenshot   docs/screenshot.png, the panel on a desktop with a window manager
 
 BUILD_DIR := build/win32
 # The test bed's prefix has a Wine virtual desktop (no window manager there); make run's has
@@ -33,7 +34,7 @@ INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
     $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
     $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
 
-.PHONY: all deps configure build run test bench dist install uninstall clean
+.PHONY: all deps configure build run test bench dist install uninstall screenshot clean
 
 all: build
 
@@ -82,6 +83,10 @@ uninstall:
 	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)); do \
 	    [ ! -d "$$d" ] || rmdir --ignore-fail-on-non-empty "$$d"; \
 	done
+
+screenshot: build
+	@scripts/install-deps.sh openbox x11-xserver-utils
+	@scripts/screenshot.sh $(CURDIR)/build/wineprefix-shot $(BUILD_DIR)
 
 clean:
 	rm -rf build $(DIST_DIR)
