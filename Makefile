@@ -74,13 +74,14 @@ install: build $(ICONS)
 	$(foreach s,$(ICON_SIZES),install -D -m 644 $(ICON_DIR)/$(s)x$(s)/apps/tickora.png \
 	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png &&) true
 
-# Removes the files install wrote, then those of its directories that are left empty,
-# except the shared ones (bin, share/applications, the icon theme's top).
+# Removes the files install wrote, then the directories it may have made that are left
+# empty, deepest first; PREFIX, bin, lib and share stay.
 uninstall:
 	rm -f $(INSTALLED)
 	@for d in $(LIB_DIR) $(DOC_DIR) $(foreach s,$(ICON_SIZES),\
 	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps \
-	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)); do \
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)) \
+	    $(addprefix $(DESTDIR)$(PREFIX)/share/,icons/hicolor icons applications doc); do \
 	    [ ! -d "$$d" ] || rmdir --ignore-fail-on-non-empty "$$d"; \
 	done
 

@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from harness import env_path, wait_for  # noqa: E402
 
 MAIN_TITLE = "Tickora 1.0"  # the panel's caption (res/tickora.rc)
-# What make install writes under PREFIX, and what uninstall leaves: the shared directories.
+# What make install writes under PREFIX, and what uninstall leaves: PREFIX's own directories.
 INSTALLED_FILES = [
     "bin/tickora",
     "lib/tickora/run-env.sh",
@@ -33,8 +33,7 @@ INSTALLED_FILES = [
     "share/icons/hicolor/16x16/apps/tickora.png",
     "share/icons/hicolor/32x32/apps/tickora.png",
 ]
-SHARED_DIRS = ["", "bin", "lib", "share", "share/applications", "share/doc", "share/icons",
-               "share/icons/hicolor"]
+SHARED_DIRS = ["", "bin", "lib", "share"]
 
 
 def scratch(name):
