@@ -3,15 +3,38 @@
 #   make run    build and start the program under Wine
 #   make test   build and run every test (unit, window and end-to-end)
 #   make bench  timing and resource benchmarks, written to docs/BENCHMARKS.md
+#   make dist   the Windows download, dist/tickora-<version>-win32.zip
+#   make install / make uninstall   the program, a `tickora` launcher (Wine), menu entry and
+#               icons under PREFIX (default /usr/local); DESTDIR is honoured
+#   make screenshot   docs/screenshot.png, the panel on a desktop with a window manager
 
 BUILD_DIR := build/win32
+# The test bed's prefix has a Wine virtual desktop (no window manager there); make run's has
+# none, so that the panel is a window of the user's own desktop.
 WINE_PREFIX := $(CURDIR)/build/wineprefix
+RUN_PREFIX := $(CURDIR)/build/wineprefix-run
 # Benchmarks get a prefix of their own: a test run in the same prefix would share its
 # wineserver and desktop, put its clicks into the recordings and end the other's Wine.
 BENCH_PREFIX := $(CURDIR)/build/wineprefix-bench
 EXE := $(BUILD_DIR)/tickora.exe
+DIST_DIR := dist
 
-.PHONY: all deps configure build run test bench clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+# Directories of our own; the others are shared with the rest of the system.
+LIB_DIR := $(DESTDIR)$(PREFIX)/lib/tickora
+DOC_DIR := $(DESTDIR)$(PREFIX)/share/doc/tickora
+ICON_SIZES := 16 32
+ICON_DIR := build/icons
+ICONS := $(foreach s,$(ICON_SIZES),$(ICON_DIR)/$(s)x$(s)/apps/tickora.png)
+INSTALLED_ICONS := $(foreach s,$(ICON_SIZES),\
+    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png)
+INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
+    $(LIB_DIR)/tickora.exe $(LIB_DIR)/run-env.sh $(LIB_DIR)/wineprefix.sh \
+    $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
+    $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
+
+.PHONY: all deps configure build run test bench dist install uninstall screenshot clean
 
 all: build
 
@@ -26,7 +49,7 @@ build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j2 -- --no-print-directory
 
 run: build
-	@scripts/run-app.sh $(WINE_PREFIX) $(EXE)
+	@scripts/run-app.sh $(RUN_PREFIX) $(EXE)
 
 test: build
 	@scripts/run-tests.sh $(WINE_PREFIX) $(BUILD_DIR)
@@ -34,5 +57,37 @@ test: build
 bench: build
 	@scripts/run-bench.sh $(BENCH_PREFIX) $(BUILD_DIR)
 
+dist: build
+	@python3 packaging/make_dist.py $(EXE) $(DIST_DIR)
+
+# The theme's icons are the program's own, taken from the .ico it is built with.
+$(ICONS) &: res/tickora.ico packaging/ico_to_png.py
+	python3 packaging/ico_to_png.py res/tickora.ico $(ICON_DIR) tickora $(ICON_SIZES)
+
+install: build $(ICONS)
+	install -D -m 755 packaging/tickora $(DESTDIR)$(PREFIX)/bin/tickora
+	install -D -m 644 $(EXE) $(LIB_DIR)/tickora.exe
+	install -D -m 644 scripts/run-env.sh $(LIB_DIR)/run-env.sh
+	install -D -m 755 scripts/wineprefix.sh $(LIB_DIR)/wineprefix.sh
+	install -D -m 644 packaging/tickora.desktop $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop
+	install -D -m 644 LICENSE $(DOC_DIR)/LICENSE
+	$(foreach s,$(ICON_SIZES),install -D -m 644 $(ICON_DIR)/$(s)x$(s)/apps/tickora.png \
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png &&) true
+
+# Removes the files install wrote, then the directories it may have made that are left
+# empty, deepest first; PREFIX, bin, lib and share stay.
+uninstall:
+	rm -f $(INSTALLED)
+	@for d in $(LIB_DIR) $(DOC_DIR) $(foreach s,$(ICON_SIZES),\
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps \
+	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)) \
+	    $(addprefix $(DESTDIR)$(PREFIX)/share/,icons/hicolor icons applications doc); do \
+	    [ ! -d "$$d" ] || rmdir --ignore-fail-on-non-empty "$$d"; \
+	done
+
+screenshot: build
+	@scripts/install-deps.sh openbox x11-xserver-utils
+	@scripts/screenshot.sh $(CURDIR)/build/wineprefix-shot $(BUILD_DIR)
+
 clean:
-	rm -rf build
+	rm -rf build $(DIST_DIR)

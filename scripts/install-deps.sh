@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing, quietly.
+#   scripts/install-deps.sh [more packages...]   (e.g. openbox for `make screenshot`)
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +11,8 @@ PACKAGES=(
     wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
     pulseaudio pulseaudio-utils
+    desktop-file-utils
+    "$@"
 )
 
 as_root() {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Starts the program under Wine in the project's private prefix.
+# Starts the program under Wine in the project's private prefix, as a window of the desktop
+# it runs on: the prefix has no Wine virtual desktop (that is for the test bed only).
 #   scripts/run-app.sh <wine-prefix> <exe>
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,5 +19,7 @@ EXE=$2
 # shellcheck source=scripts/winearch.sh
 source scripts/winearch.sh
 winearch_select "$(dirname "$EXE")"
-scripts/wineprefix.sh "$PREFIX"
-WINEPREFIX=$PREFIX WINEDEBUG=-all exec wine "$WINE_BUILD_DIR/$(basename "$EXE")"
+scripts/wineprefix.sh "$PREFIX" --desktop off
+# shellcheck source=scripts/run-env.sh
+. scripts/run-env.sh
+WINEPREFIX=$PREFIX exec wine "$WINE_BUILD_DIR/$(basename "$EXE")"

@@ -18,7 +18,8 @@ BUILD_DIR=$WINE_BUILD_DIR
 export TESTBED_LOGDIR=$PWD/build/testbed-logs
 mkdir -p "$TESTBED_LOGDIR"
 
-scripts/wineprefix.sh "$PREFIX"
+# A virtual desktop the size of the X screen: there is no window manager on the test bed.
+scripts/wineprefix.sh "$PREFIX" --desktop 1024x768
 export WINEPREFIX=$PREFIX WINEDEBUG=-all
 trap testbed_stop EXIT
 testbed_start_xvfb

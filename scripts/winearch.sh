@@ -17,7 +17,7 @@ winearch_select() {
         return 0
     fi
     printf 'note: this host cannot execute i386 code; running the x86-64 build under wine64\n' >&2
-    WINE_BUILD_DIR=${win32_dir%32}64
+    WINE_BUILD_DIR=${win32_dir/%win32/win64}
     export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
     export PATH=$PWD/scripts/wine64:$PATH
     if [[ ! -f $WINE_BUILD_DIR/CMakeCache.txt ]]; then

@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Writes the Windows download: <out-dir>/tickora-<version>-win32.zip.
+
+    packaging/make_dist.py <tickora.exe> <out-dir>
+
+The version is PRODUCTVERSION of the program's own version block (res/tickora.rc). The zip
+holds tickora.exe, README.txt (CRLF line ends, for Notepad) and LICENSE.txt, in that order,
+with fixed timestamps and attributes, so that the same inputs give the same bytes.
+Prints the path of the zip.
+"""
+import os
+import re
+import sys
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Zip times are local dates from 1980 on; a fixed one keeps the bytes reproducible.
+FIXED_DATE = (1980, 1, 1, 0, 0, 0)
+
+
+def version():
+    with open(os.path.join(ROOT, "res", "tickora.rc"), encoding="ascii") as f:
+        found = re.search(r"^\s*PRODUCTVERSION\s+(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*$",
+                          f.read(), re.MULTILINE)
+    if not found:
+        sys.exit("make_dist: no PRODUCTVERSION line in res/tickora.rc")
+    return ".".join(found.groups())
+
+
+def crlf(path):
+    with open(path, "rb") as f:
+        text = f.read().replace(b"\r\n", b"\n")
+    return text.replace(b"\n", b"\r\n")
+
+
+def main(argv):
+    if len(argv) != 3:
+        sys.exit("usage: make_dist.py <tickora.exe> <out-dir>")
+    exe, out_dir = argv[1], argv[2]
+    with open(exe, "rb") as f:
+        exe_bytes = f.read()
+    members = [
+        ("tickora.exe", exe_bytes),
+        ("README.txt", crlf(os.path.join(ROOT, "packaging", "README.txt"))),
+        ("LICENSE.txt", crlf(os.path.join(ROOT, "LICENSE"))),
+    ]
+    os.makedirs(out_dir, exist_ok=True)
+    path = os.path.join(out_dir, "tickora-%s-win32.zip" % version())
+    with zipfile.ZipFile(path + ".tmp", "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        for name, data in members:
+            info = zipfile.ZipInfo(name, FIXED_DATE)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 0  # MS-DOS attributes, as a Windows zip tool writes them
+            info.external_attr = 0x20  # FILE_ATTRIBUTE_ARCHIVE
+            z.writestr(info, data)
+    os.replace(path + ".tmp", path)
+    print(path)
+
+
+if __name__ == "__main__":
+    main(sys.argv)

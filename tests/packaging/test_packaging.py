@@ -1,0 +1,262 @@
+"""What a user gets: `make dist`'s zip, `make install`/`make uninstall` with the `tickora`
+launcher, menu entry and icons, and the Wine prefixes `make run` and the launcher set up.
+
+Run through ctest (scripts/run-tests.sh): the test bed gives DISPLAY (an X server without a
+window manager) and WINEPREFIX (the test bed's own prefix); CTest gives the built program in
+TICKORA_EXE, its build directory in TICKORA_BUILD_DIR and a scratch directory in
+TICKORA_PACKAGING_DIR. Prefixes made here live in the scratch directory and are stopped by
+their own `wineserver -k`; every wait is bounded.
+"""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import unittest
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from harness import env_path, wait_for  # noqa: E402
+
+MAIN_TITLE = "Tickora 1.0"  # the panel's caption (res/tickora.rc)
+# What make install writes under PREFIX, and what uninstall leaves: PREFIX's own directories.
+INSTALLED_FILES = [
+    "bin/tickora",
+    "lib/tickora/run-env.sh",
+    "lib/tickora/tickora.exe",
+    "lib/tickora/wineprefix.sh",
+    "share/applications/tickora.desktop",
+    "share/doc/tickora/LICENSE",
+    "share/icons/hicolor/16x16/apps/tickora.png",
+    "share/icons/hicolor/32x32/apps/tickora.png",
+]
+SHARED_DIRS = ["", "bin", "lib", "share"]
+
+
+def scratch(name):
+    path = os.path.join(env_path("TICKORA_PACKAGING_DIR"), name)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def make(*args):
+    """Runs make in the source tree on the build CTest runs from, as a user would."""
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    r = subprocess.run(["make", "-s", "-C", ROOT, "BUILD_DIR=" + env_path("TICKORA_BUILD_DIR")]
+                       + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, env=env, timeout=600)
+    output = r.stdout.decode("utf-8", "replace")
+    if r.returncode != 0:
+        raise AssertionError("make %s failed (%d):\n%s" % (" ".join(args), r.returncode, output))
+    return output
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def tree(root):
+    """Files and directories under root, relative, sorted."""
+    files, dirs = [], []
+    for here, subdirs, names in os.walk(root):
+        rel = os.path.relpath(here, root)
+        dirs.append("" if rel == "." else rel)
+        files += [os.path.normpath(os.path.join(rel, n)) for n in names]
+    return sorted(files), sorted(dirs)
+
+
+def run_env():
+    """The variables scripts/run-env.sh sets, as the program must see them."""
+    out = subprocess.run(["sh", "-c", '. "$1" && env -0', "sh",
+                          os.path.join(ROOT, "scripts", "run-env.sh")],
+                         env={}, stdout=subprocess.PIPE, check=True, timeout=10).stdout
+    values = dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
+    return {k: v for k, v in values.items() if k not in ("PWD", "SHLVL", "_")}
+
+
+def saved_desktop(prefix):
+    """The virtual desktop saved in a prefix's user.reg: (Desktop, its size), "" if absent."""
+    found = {}
+    key = None
+    with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
+        for line in f:
+            if line.startswith("["):
+                key = line[1:line.index("]")]
+            elif key in ("Software\\\\Wine\\\\Explorer", "Software\\\\Wine\\\\Explorer\\\\Desktops"):
+                m = re.match(r'"(Desktop|Default)"="([^"]*)"', line)
+                if m:
+                    found[m.group(1)] = m.group(2)
+    return found.get("Desktop", ""), found.get("Default", "")
+
+
+def process_env(pid):
+    with open("/proc/%d/environ" % pid, "rb") as f:
+        items = f.read().decode("utf-8", "replace").split("\0")
+    return dict(item.split("=", 1) for item in items if "=" in item)
+
+
+class WineRun:
+    """A program started (by make run or the launcher) in a prefix of its own; its main
+    window is looked up as a top-level X window, and Wine is stopped by that prefix."""
+
+    def __init__(self, args, prefix, env, log_path):
+        self.prefix = prefix
+        self._log = open(log_path, "wb")
+        self.log_path = log_path
+        # Output to a file: Wine's background processes keep inherited pipes open.
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+                                     stderr=subprocess.STDOUT, env=env, start_new_session=True)
+
+    def main_windows(self):
+        """The X windows of the panel. In a virtual desktop Wine's windows are not X windows
+        at all, so finding it tells that the panel is a window of the X desktop itself."""
+        def find():
+            if self.proc.poll() is not None:
+                raise AssertionError("exited (%s) before its window showed; log:\n%s"
+                                     % (self.proc.returncode, read(self.log_path).decode()))
+            # Once set up, a prefix with a virtual desktop would never show the window.
+            if os.path.exists(os.path.join(self.prefix, ".tickora-prefix")):
+                desktop = saved_desktop(self.prefix)
+                if desktop != ("", ""):
+                    raise AssertionError("a virtual desktop in %s: %r" % (self.prefix, desktop))
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                "^%s$" % re.escape(MAIN_TITLE)],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, timeout=10)
+            return r.stdout.split()
+        # The first start makes the prefix: up to a minute on a busy machine.
+        return [int(w) for w in
+                wait_for("the window '%s'" % MAIN_TITLE, find, timeout=240, interval=0.5)]
+
+    def window_pid(self, window):
+        out = subprocess.run(["xdotool", "getwindowpid", str(window)], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=10)
+        return int(out.stdout.strip() or 0)
+
+    def stop(self):
+        env = dict(os.environ, WINEPREFIX=self.prefix)
+        if os.path.exists(os.path.join(self.prefix, "system.reg")):
+            subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait(timeout=10)
+        self._log.close()
+
+
+class Packaging(unittest.TestCase):
+
+    def assert_runs_as_own_window(self, run, prefix):
+        windows = run.main_windows()
+        self.assertEqual(len(windows), 1, "more than one '%s' window" % MAIN_TITLE)
+        self.assertEqual(saved_desktop(prefix), ("", ""), "a virtual desktop in %s" % prefix)
+        # The program itself runs in that prefix, with the tuned sound environment.
+        pid = run.window_pid(windows[0])
+        self.assertGreater(pid, 0, "the window names no process")
+        env = process_env(pid)
+        self.assertEqual(os.path.realpath(env.get("WINEPREFIX", "")), os.path.realpath(prefix))
+        expected = run_env()
+        self.assertIn("PULSE_LATENCY_MSEC", expected)
+        self.assertEqual({k: env.get(k) for k in expected}, expected)
+
+    def test_make_run_has_no_virtual_desktop_and_the_test_bed_has_one(self):
+        self.assertEqual(saved_desktop(env_path("WINEPREFIX")), ("Default", "1024x768"))
+        work = scratch("run")
+        prefix = os.path.join(work, "wineprefix-run")
+        run = WineRun(["make", "-s", "-C", ROOT, "run", "RUN_PREFIX=" + prefix,
+                       "BUILD_DIR=" + env_path("TICKORA_BUILD_DIR")], prefix,
+                      {k: v for k, v in os.environ.items()
+                       if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "WINEPREFIX")},
+                      os.path.join(work, "make-run.log"))
+        try:
+            self.assert_runs_as_own_window(run, prefix)
+        finally:
+            run.stop()
+
+    def test_install_run_and_uninstall(self):
+        work = scratch("install")
+        destdir = os.path.join(work, "root")
+        root = destdir + "/usr"
+        make("install", "DESTDIR=" + destdir, "PREFIX=/usr")
+        self.assertEqual(tree(root)[0], INSTALLED_FILES)
+        self.assertEqual(read(root + "/lib/tickora/tickora.exe"), read(env_path("TICKORA_EXE")))
+        self.assertTrue(os.access(root + "/bin/tickora", os.X_OK))
+        r = subprocess.run(["desktop-file-validate", root + "/share/applications/tickora.desktop"],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+        self.assertEqual((r.returncode, r.stdout.decode()), (0, ""))
+        for size in (16, 32):
+            png = read(root + "/share/icons/hicolor/%dx%d/apps/tickora.png" % (size, size))
+            self.assertEqual(png[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertEqual(struct.unpack(">II", png[16:24]), (size, size))
+
+        self.check_launcher_messages(root + "/bin/tickora", work)
+
+        # The launcher as a user runs it: its own prefix under the user's data directory,
+        # whatever WINEPREFIX the caller had (here the test bed's).
+        home = os.path.join(work, "home")
+        os.makedirs(home)
+        env = {k: v for k, v in os.environ.items() if k != "XDG_DATA_HOME"}
+        env["HOME"] = home
+        prefix = os.path.join(home, ".local", "share", "tickora", "wineprefix")
+        run = WineRun([root + "/bin/tickora"], prefix, env, os.path.join(work, "launcher.log"))
+        try:
+            self.assert_runs_as_own_window(run, prefix)
+        finally:
+            run.stop()
+
+        make("uninstall", "DESTDIR=" + destdir, "PREFIX=/usr")
+        self.assertEqual(tree(root), ([], SHARED_DIRS))
+
+    def check_launcher_messages(self, launcher, work):
+        """Without a display, or without Wine, the launcher says what to do and starts nothing."""
+        no_display = {k: v for k, v in os.environ.items()
+                      if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        no_display["HOME"] = os.path.join(work, "nobody")
+        r = subprocess.run([launcher], env=no_display, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("DISPLAY is not set", r.stdout.decode())
+        # A PATH with the shell tools and no Wine.
+        bin_dir = os.path.join(work, "bin-without-wine")
+        os.makedirs(bin_dir)
+        for tool in ("bash", "env", "readlink", "dirname"):
+            os.symlink(shutil.which(tool), os.path.join(bin_dir, tool))
+        no_wine = dict(os.environ, PATH=bin_dir, HOME=no_display["HOME"])
+        r = subprocess.run([launcher], env=no_wine, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("apt-get install wine wine32:i386", r.stdout.decode())
+        self.assertFalse(os.path.exists(no_display["HOME"]), "the launcher made files anyway")
+
+    def test_dist_zip(self):
+        work = scratch("dist")
+        with open(os.path.join(ROOT, "res", "tickora.rc"), encoding="ascii") as f:
+            version = ".".join(re.search(r"^\s*PRODUCTVERSION\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)",
+                                         f.read(), re.MULTILINE).groups())
+        name = "tickora-%s-win32.zip" % version
+        out = [os.path.join(work, d) for d in ("first", "second")]
+        for d in out:
+            make("dist", "DIST_DIR=" + d)
+            self.assertEqual(os.listdir(d), [name])
+        self.assertEqual(read(os.path.join(out[0], name)), read(os.path.join(out[1], name)),
+                         "two runs of make dist gave different zips")
+        with zipfile.ZipFile(os.path.join(out[0], name)) as z:
+            self.assertEqual(z.namelist(), ["tickora.exe", "README.txt", "LICENSE.txt"])
+            self.assertEqual(z.read("tickora.exe"), read(env_path("TICKORA_EXE")))
+            readme = z.read("README.txt")
+            license_text = z.read("LICENSE.txt")
+        self.assertEqual(readme.count(b"\n"), readme.count(b"\r\n"), "README.txt is not CRLF")
+        self.assertIn(b"any 32-bit or 64-bit Windows", readme.replace(b"\r\n", b" "))
+        self.assertIn(b"MIT License", license_text)
+        self.assertIn(b"the Tickora authors", license_text)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
