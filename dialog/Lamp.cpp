@@ -8,16 +8,28 @@ namespace {
 constexpr int kLampX = 256;
 constexpr int kLampY = 76;
 constexpr int kLampSize = 16;
+
+CUniqueIcon LoadLampIcon(UINT nIcon) {
+    return CUniqueIcon(static_cast<HICON>(
+        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(nIcon), IMAGE_ICON, kLampSize, kLampSize, 0)));
+}
+
 } // namespace
+
+// Loaded once for the dialog's life: under Wine a LoadImage made while Wine ends its sound
+// device thread (which it does as the beat stops) now and then fails, and the lamp would
+// stay lit after Stop.
+void CTickoraDlg::LoadLampIcons() {
+    m_hLampOn = LoadLampIcon(IDI_LIGHT_ON);
+    m_hLampOff = LoadLampIcon(IDI_LIGHT_OFF);
+}
 
 void CTickoraDlg::DrawLight() {
     if (!m_hWnd)
         return;
     CClientDC dc(m_hWnd);
-    UINT nIcon = m_bRunning ? IDI_LIGHT_ON : IDI_LIGHT_OFF;
-    CUniqueIcon icon(static_cast<HICON>(LoadImageA(ResourceModule(), MAKEINTRESOURCEA(nIcon),
-                                                   IMAGE_ICON, kLampSize, kLampSize, 0)));
-    DrawIconEx(dc.GetSafeHdc(), kLampX, kLampY, icon.get(), kLampSize, kLampSize, 0, nullptr,
+    HICON hLamp = m_bRunning ? m_hLampOn.get() : m_hLampOff.get();
+    DrawIconEx(dc.GetSafeHdc(), kLampX, kLampY, hLamp, kLampSize, kLampSize, 0, nullptr,
                DI_NORMAL);
 }
 

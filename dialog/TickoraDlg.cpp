@@ -11,6 +11,7 @@ CTickoraDlg::CTickoraDlg(CWnd* pParent)
     : CDialog(IDD_TICKORA_DIALOG, pParent), m_pToolTip(nullptr), m_uTimerRes(0), m_uTimerId(0),
       m_nTempo(kStartTempo), m_nTickSound(TickBuiltIn) {
     m_hIcon = LoadAppIcon(IDR_MAINFRAME);
+    LoadLampIcons();
     NegotiateTimerResolution();
     AcceptTicks(this);
 }

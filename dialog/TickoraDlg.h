@@ -86,6 +86,7 @@ protected:
     void ApplyPriorityClass();
 
     // Lamp and painting
+    void LoadLampIcons();
     void DrawLight();
     void OnPaint();
     HCURSOR OnQueryDragIcon();
@@ -101,6 +102,7 @@ protected:
 
     std::unique_ptr<CToolTipCtrl> m_pToolTip;
     HICON m_hIcon;
+    CUniqueIcon m_hLampOn, m_hLampOff;
     CString m_strWaveFile;
     BOOL m_bRunning = FALSE;
     UINT m_uTimerRes;
