@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing, quietly.
+#   scripts/install-deps.sh [more packages...]   (e.g. gtick for `make bench`)
 set -euo pipefail
 
 PACKAGES=(
@@ -8,6 +9,7 @@ PACKAGES=(
     wine wine32:i386
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
     pulseaudio pulseaudio-utils
+    "$@"
 )
 
 as_root() {
