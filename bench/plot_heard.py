@@ -46,14 +46,13 @@ def plot(heard, out_path):
                     label="%s: p99 %.1f ms, max %.1f ms" % (name, run["p99_dev"], run["max_dev"]),
                     **STYLE.get(name, {}))
         for y in (OFF_BY_MS, -OFF_BY_MS):
-            ax.axhline(y, color="black", linestyle="--", linewidth=0.8)
+            ax.axhline(y, color="black", linestyle="--", linewidth=0.8,
+                       label="±%.0f ms: heard as off the beat" % OFF_BY_MS if y > 0 else None)
         ax.axhline(0, color="grey", linewidth=0.5)
         ax.set_ylim(-limit, limit)
         ax.set_ylabel("interval - period (ms)")
         ax.set_title("%d bpm, %s" % (tempo, "one core busy" if busy else "quiet machine"))
         ax.legend(loc="upper right", fontsize="small")
-        ax.text(0.005, OFF_BY_MS, " %.0f ms: heard as off the beat" % OFF_BY_MS,
-                transform=ax.get_yaxis_transform(), va="bottom", fontsize="small")
     axes[-1, 0].set_xlabel("time into the run (s)")
     fig.tight_layout()
     fig.savefig(out_path, dpi=100)
