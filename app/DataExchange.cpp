@@ -17,24 +17,32 @@ void DDX_Control(CDataExchange& dx, int nID, CWnd& control) {
         control.Attach(dx.m_dlg.GetDlgItem(nID));
 }
 
+// The member is assigned once, after the whole group has been read: another thread may read
+// it meanwhile and must never see a half-done exchange.
 void DDX_Radio(CDataExchange& dx, int nIDFirst, int& nValue) {
     HWND hButton = dx.m_dlg.GetDlgItem(nIDFirst);
     if (!hButton)
         return;
-    if (dx.m_bSaveAndValidate)
-        nValue = -1;
+    int nChecked = -1;
     int nIndex = 0;
     do {
         if (IsRadioButton(hButton)) {
-            if (dx.m_bSaveAndValidate) {
-                if (SendMessageA(hButton, BM_GETCHECK, 0, 0) == BST_CHECKED)
-                    nValue = nIndex;
-            } else {
+            if (!dx.m_bSaveAndValidate)
                 SendMessageA(hButton, BM_SETCHECK, nIndex == nValue ? BST_CHECKED : BST_UNCHECKED,
                              0);
-            }
+            else if (SendMessageA(hButton, BM_GETCHECK, 0, 0) == BST_CHECKED)
+                nChecked = nIndex;
             ++nIndex;
         }
         hButton = GetWindow(hButton, GW_HWNDNEXT);
     } while (hButton && !StartsGroup(hButton));
+    if (dx.m_bSaveAndValidate)
+        nValue = nChecked;
+}
+
+void DDX_Radio(CDataExchange& dx, int nIDFirst, std::atomic<int>& nValue) {
+    int nLocal = nValue;
+    DDX_Radio(dx, nIDFirst, nLocal);
+    if (dx.m_bSaveAndValidate)
+        nValue = nLocal;
 }

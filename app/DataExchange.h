@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 class CDialog;
 class CWnd;
 
@@ -21,3 +23,5 @@ void DDX_Control(CDataExchange& dx, int nID, CWnd& control);
 // Exchanges the index of the checked button of the radio group that starts at nIDFirst;
 // -1 when none is checked.
 void DDX_Radio(CDataExchange& dx, int nIDFirst, int& nValue);
+// The same for a member that another thread reads.
+void DDX_Radio(CDataExchange& dx, int nIDFirst, std::atomic<int>& nValue);

@@ -10,18 +10,32 @@
 
 namespace {
 
-std::mutex g_mutexTicks; // held while a tick runs
+// The tick gate. A tick holds it from start to end; the dialog thread holds it while it starts,
+// kills or retires the event, or changes what the next tick will read.
+//
+// No deadlock is possible. The timer thread takes only this lock (and, inside it, the wave
+// path's lock, which nothing holds for long), and while holding it calls nothing that waits
+// for the dialog thread: it plays sounds, beeps, kills its own event and posts. The dialog
+// thread, while holding it, calls nothing that waits for the timer thread: events are made
+// without TIME_KILL_SYNCHRONOUS, so timeKillEvent never waits for a callback, and a wave sound
+// it stops plays on the sound service's own thread, since no tick runs meanwhile. So the
+// dialog thread waits at most for one tick in flight, the built-in click (~120 ms) at most.
+std::recursive_mutex g_mutexTicks;
 std::vector<CTickoraDlg*> g_ticking;
 
 } // namespace
 
+std::unique_lock<std::recursive_mutex> CTickoraDlg::HoldTicks() {
+    return std::unique_lock(g_mutexTicks);
+}
+
 void CTickoraDlg::AcceptTicks(CTickoraDlg* pDlg) {
-    std::lock_guard lock(g_mutexTicks);
+    auto hold = HoldTicks();
     g_ticking.push_back(pDlg);
 }
 
 void CTickoraDlg::RefuseTicks(CTickoraDlg* pDlg) {
-    std::lock_guard lock(g_mutexTicks);
+    auto hold = HoldTicks();
     g_ticking.erase(std::remove(g_ticking.begin(), g_ticking.end(), pDlg), g_ticking.end());
 }
 
@@ -33,7 +47,9 @@ void CTickoraDlg::NegotiateTimerResolution() {
     Multimedia().timeBeginPeriod(m_uTimerRes);
 }
 
+// Inside the gate, so that the first tick of the new event finds its id already stored.
 BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
+    auto hold = HoldTicks();
     UINT uId = Multimedia().timeSetEvent(uPeriod, m_uTimerRes, &CTickoraDlg::TickTimerProc,
                                          reinterpret_cast<DWORD_PTR>(this),
                                          bOneShot ? TIME_ONESHOT : TIME_PERIODIC);
@@ -43,18 +59,24 @@ BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
     return TRUE;
 }
 
+// The id is retired before the gate is taken, so that callbacks of the old event, late ones
+// included, return at once and cannot keep the dialog thread waiting; inside the gate a tick
+// still running finishes first. A failed kill names no event, so its id is forgotten too.
 BOOL CTickoraDlg::KillTickTimer() {
-    if (Multimedia().timeKillEvent(m_uTimerId) != TIMERR_NOERROR)
-        return FALSE;
-    m_uTimerId = 0;
-    return TRUE;
+    UINT uId = m_uTimerId.exchange(0);
+    MMRESULT result = Multimedia().timeKillEvent(uId);
+    auto hold = HoldTicks();
+    return result == TIMERR_NOERROR;
 }
 
-void CALLBACK CTickoraDlg::TickTimerProc(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
+void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, DWORD_PTR,
+                                         DWORD_PTR) {
     auto* pDlg = reinterpret_cast<CTickoraDlg*>(dwUser);
-    std::lock_guard lock(g_mutexTicks);
-    // A tick already on its way when the event was killed must not reach a dialog that is gone.
-    if (std::find(g_ticking.begin(), g_ticking.end(), pDlg) == g_ticking.end())
+    auto hold = HoldTicks();
+    // A callback already on its way when its event was killed must not reach a dialog that is
+    // gone, nor play for an event that has been stopped or replaced.
+    if (std::find(g_ticking.begin(), g_ticking.end(), pDlg) == g_ticking.end() ||
+        pDlg->m_uTimerId != uTimerID)
         return;
     pDlg->OnTick();
 }
@@ -74,11 +96,13 @@ void CTickoraDlg::OnStartStop() {
         UpdateData(FALSE);
         KillTickTimer();
         StopWaveSound();
+        ReleaseSoundPath();
         pszTip = "Starts the metronome";
     } else {
         m_bRunning = TRUE;
         UpdateData(FALSE);
         KillTickTimer();
+        HoldSoundPathWarm();
         if (!StartTickTimer(BeatPeriodMs(m_nTempo), FALSE))
             MessageBoxFromString(IDS_NO_TIMER);
         pszTip = "Stops the metronome";
@@ -100,6 +124,7 @@ void CTickoraDlg::StopMetronome() {
     UpdateData(FALSE);
     KillTickTimer();
     StopWaveSound();
+    ReleaseSoundPath();
     SetStartStopTip("Starts the metronome");
     DrawLight();
 }

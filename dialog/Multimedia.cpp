@@ -3,7 +3,7 @@
 const MultimediaApi& SystemMultimedia() {
     static const MultimediaApi api = {::timeGetDevCaps, ::timeBeginPeriod, ::timeEndPeriod,
                                       ::timeSetEvent,   ::timeKillEvent,   ::PlaySoundA,
-                                      ::sndPlaySoundA};
+                                      ::sndPlaySoundA,  ::waveOutOpen,     ::waveOutClose};
     return api;
 }
 
@@ -11,3 +11,5 @@ MultimediaApi& Multimedia() {
     static MultimediaApi api = SystemMultimedia();
     return api;
 }
+
+void CloseWaveOut(HWAVEOUT hWaveOut) { Multimedia().waveOutClose(hWaveOut); }

@@ -1,5 +1,5 @@
 // The multimedia and sound calls of the engine, reached through one table so that a test
-// can make the platform refuse (timer not available, sound device refusing). The program
+// can make the platform refuse (timer not available, sound device refusing or missing). The program
 // itself never changes the table.
 #pragma once
 
@@ -15,8 +15,13 @@ struct MultimediaApi {
     MMRESULT(WINAPI* timeKillEvent)(UINT);
     BOOL(WINAPI* PlaySoundA)(LPCSTR, HMODULE, DWORD);
     BOOL(WINAPI* sndPlaySoundA)(LPCSTR, UINT);
+    MMRESULT(WINAPI* waveOutOpen)(LPHWAVEOUT, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD);
+    MMRESULT(WINAPI* waveOutClose)(HWAVEOUT);
 };
 
 // The table in use; initially the system's own functions.
 MultimediaApi& Multimedia();
 const MultimediaApi& SystemMultimedia();
+
+// Closes a wave-out handle through the table, so that owners can hold it in a CUniqueHandle.
+void CloseWaveOut(HWAVEOUT hWaveOut);

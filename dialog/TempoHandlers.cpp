@@ -23,18 +23,23 @@ void CTickoraDlg::OnTempoScroll(UINT, UINT, HWND) {
     Default();
 }
 
+// Ticks are held off until a needed stop has happened: a tick must not see Wave File with no
+// file yet, which would report a failure over the file dialog.
 void CTickoraDlg::OnSoundChoice() {
-    UpdateData(TRUE);
-    bool bNoFileYet;
     {
-        std::lock_guard lock(m_mutexWaveFile);
-        bNoFileYet = _mbscmp(reinterpret_cast<const unsigned char*>(m_strWaveFile.GetString()),
-                             reinterpret_cast<const unsigned char*>(kNoWaveFile)) == 0;
-    }
-    if (m_nTickSound == TickWaveFile && bNoFileYet) {
+        auto hold = HoldTicks();
+        UpdateData(TRUE);
+        if (m_nTickSound != TickWaveFile || !NoWaveFileYet())
+            return;
         StopMetronome();
-        OnSelectWave();
     }
+    OnSelectWave();
+}
+
+bool CTickoraDlg::NoWaveFileYet() {
+    std::lock_guard lock(m_mutexWaveFile);
+    return _mbscmp(reinterpret_cast<const unsigned char*>(m_strWaveFile.GetString()),
+                   reinterpret_cast<const unsigned char*>(kNoWaveFile)) == 0;
 }
 
 void CTickoraDlg::OnSelectWave() {

@@ -7,6 +7,7 @@
 #include "Multimedia.h"
 #include "Resources.h"
 #include "TickoraDlg.h"
+#include "WaveFormat.h"
 #include "WinApp.h"
 #include "resource.h"
 
@@ -16,31 +17,16 @@ namespace {
 std::atomic<bool> s_bPlayErrorShown{false};
 
 bool PlayWaveResource(UINT id) {
-    HMODULE hModule = ResourceModule();
-    HRSRC hInfo = FindResourceA(hModule, MAKEINTRESOURCEA(LOWORD(id)), "WAVE");
-    if (!hInfo)
-        return false;
-    HGLOBAL hResource = LoadResource(hModule, hInfo);
-    if (!hResource)
-        return false;
-    BOOL bPlayed = Multimedia().sndPlaySoundA(static_cast<LPCSTR>(LockResource(hResource)),
-                                              SND_MEMORY | SND_NODEFAULT);
-    FreeResource(hResource);
-    return bPlayed != FALSE;
+    CCustomResource wave(id, "WAVE");
+    return wave.Data() && Multimedia().sndPlaySoundA(static_cast<LPCSTR>(wave.Data()),
+                                                     SND_MEMORY | SND_NODEFAULT);
 }
 
-// Under Wine the asynchronous PlaySoundA reports success even for a file that is not there,
-// which would tick in silence forever: a path that names no file fails before it is played.
-// Only the file system is asked; the file itself is never opened.
-bool NamesPlayableFile(const char* pszPath) {
-    if (lstrcmpA(pszPath, kNoWaveFile) == 0)
-        return false;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data))
-        return false;
-    bool bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    bool bEmpty = data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
-    return !bDirectory && !bEmpty;
+// Under Wine the asynchronous PlaySoundA reports success for a file that is not there or holds
+// no sound it can play, which would tick in silence forever: such a file fails before it is
+// played. Only its header is read.
+bool IsPlayableWaveFile(const char* pszPath) {
+    return lstrcmpA(pszPath, kNoWaveFile) != 0 && CanPlayWaveFormat(ReadWaveFileFormat(pszPath));
 }
 
 } // namespace
@@ -56,7 +42,7 @@ void PlayBuiltInWave(UINT id) {
 // meanwhile must wait for the next tick rather than send this one on to a second sound (a
 // switch to Wave File with no file yet would report a failure over the file dialog).
 void CTickoraDlg::PlayTick() {
-    switch (m_nTickSound) {
+    switch (m_nTickSound.load()) {
     case TickBuiltIn:
         PlayBuiltInWave(IDR_TICK_WAVE);
         break;
@@ -79,13 +65,15 @@ CString CTickoraDlg::CopyWaveFile() {
 void CTickoraDlg::PlayWaveFileTick() {
     Multimedia().PlaySoundA(nullptr, nullptr, 0);
     CString strPath = CopyWaveFile();
-    if (NamesPlayableFile(strPath) &&
+    if (IsPlayableWaveFile(strPath) &&
         Multimedia().PlaySoundA(strPath, nullptr, SND_FILENAME | SND_NODEFAULT | SND_ASYNC))
         return;
-    // Stop at once so that no further tick starts; the rest of the stop, the message and the
-    // return to the built-in click happen on the dialog's thread.
-    m_bRunning = FALSE;
-    KillTickTimer();
+    // Retire this tick's own event at once, so that no further tick starts; the rest of the
+    // stop, the message and the return to the built-in click happen on the dialog's thread.
+    // The id taken here is this callback's own, or 0 if the dialog retired it meanwhile: a new
+    // event can only be stored inside the tick gate, which this tick holds.
+    if (UINT uId = m_uTimerId.exchange(0))
+        Multimedia().timeKillEvent(uId);
     PostMessageA(m_hWnd, WM_APP_WAVE_TICK_FAILED, 0, 0);
 }
 

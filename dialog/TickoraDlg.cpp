@@ -53,6 +53,7 @@ BOOL CTickoraDlg::OnInitDialog() {
 
 void CTickoraDlg::PostNcDestroy() {
     KillTickTimer();
+    ReleaseSoundPath();
     RefuseTicks(this);
     CDialog::PostNcDestroy();
 }

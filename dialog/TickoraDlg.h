@@ -1,23 +1,33 @@
 // CTickoraDlg: the control panel. It owns all run-time state: the beat engine, the tick
 // choice, the bound controls, the tooltips and the application icon. Its source is split by
 // concern: TickoraDlg.cpp (object and initialisation), BeatTimer.cpp, TickSound.cpp,
-// TempoHandlers.cpp, Priority.cpp, Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
+// WarmSoundPath.cpp, TempoHandlers.cpp, Priority.cpp, Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
+//
+// Threads: ticks run on the timer service's thread, everything else on the dialog's. A tick
+// runs inside the process-wide tick gate (BeatTimer.cpp) and only while its event is the live
+// one, m_uTimerId. The dialog thread retires the id and then takes the same gate, so a tick
+// either finishes before a stop returns or sees that its event is gone. The tick reads
+// m_uTimerId and m_nTickSound atomically and m_strWaveFile under its own lock; it writes only
+// m_uTimerId, to retire its own event when its wave file fails.
 #pragma once
 
 #include <windows.h>
 
 #include <mmsystem.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
 #include "Dialog.h"
+#include "Gdi.h"
+#include "Multimedia.h"
 #include "SliderCtrl.h"
 #include "String.h"
 #include "ToolTipCtrl.h"
 
 // Work raised on the timer's thread that must run on the dialog's thread.
-constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
+constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1; // wParam: the failed event's id
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
 
 // Plays the click stored as a "WAVE" resource, synchronously; reports the first failure of
@@ -45,6 +55,8 @@ protected:
     BOOL KillTickTimer();
     static void CALLBACK TickTimerProc(UINT uTimerID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,
                                        DWORD_PTR dw2);
+    // Holds ticks off while the dialog thread changes what they depend on; re-entrant.
+    [[nodiscard]] static std::unique_lock<std::recursive_mutex> HoldTicks();
     void NegotiateTimerResolution();
     void OnStartStop();
     void StopMetronome();
@@ -58,9 +70,15 @@ protected:
     LRESULT OnWaveTickFailed(WPARAM, LPARAM);
     LRESULT OnShowMessage(WPARAM wParam, LPARAM);
 
+    // An idle wave-out handle held while the beat runs, so that Wine does not start and end
+    // its sound device thread at every tick.
+    void HoldSoundPathWarm();
+    void ReleaseSoundPath();
+
     // Tempo and sound-choice handlers
     void OnTempoScroll(UINT nSBCode, UINT nPos, HWND hScrollBar);
     void OnSoundChoice();
+    bool NoWaveFileYet();
     void OnSelectWave();
 
     // Priority
@@ -86,11 +104,12 @@ protected:
     CString m_strWaveFile;
     BOOL m_bRunning = FALSE;
     UINT m_uTimerRes;
-    UINT m_uTimerId;
+    std::atomic<UINT> m_uTimerId; // the live event; a new one is stored inside the tick gate
     int m_nTempo;
     CButton m_btnStartStop;
     CSliderCtrl m_sliderTempo;
-    int m_nTickSound;
+    std::atomic<int> m_nTickSound;
+    CUniqueHandle<HWAVEOUT, &CloseWaveOut> m_hWarmWaveOut;
 
 private:
     // Ticks reach only dialogs that accept them; refusing waits for a tick still running,

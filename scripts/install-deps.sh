@@ -7,6 +7,8 @@ PACKAGES=(
     make cmake python3
     g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
     wine wine32:i386
+    # for hosts that cannot execute i386 code (scripts/winearch.sh)
+    wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
     pulseaudio pulseaudio-utils
     "$@"

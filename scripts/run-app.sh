@@ -14,5 +14,9 @@ MSG
 fi
 
 PREFIX=$(realpath -m "$1")
+EXE=$2
+# shellcheck source=scripts/winearch.sh
+source scripts/winearch.sh
+winearch_select "$(dirname "$EXE")"
 scripts/wineprefix.sh "$PREFIX"
-WINEPREFIX=$PREFIX WINEDEBUG=-all exec wine "$2"
+WINEPREFIX=$PREFIX WINEDEBUG=-all exec wine "$WINE_BUILD_DIR/$(basename "$EXE")"

@@ -18,6 +18,10 @@ scripts/install-deps.sh gtick python3-matplotlib
 
 # shellcheck source=scripts/testbed.sh
 source scripts/testbed.sh
+# shellcheck source=scripts/winearch.sh
+source scripts/winearch.sh
+winearch_select "$BUILD_DIR"
+BUILD_DIR=$WINE_BUILD_DIR
 export TESTBED_LOGDIR=$PWD/build/testbed-logs
 mkdir -p "$TESTBED_LOGDIR" "$WORK" docs
 

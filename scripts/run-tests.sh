@@ -11,6 +11,10 @@ shift 2
 
 # shellcheck source=scripts/testbed.sh
 source scripts/testbed.sh
+# shellcheck source=scripts/winearch.sh
+source scripts/winearch.sh
+winearch_select "$BUILD_DIR"
+BUILD_DIR=$WINE_BUILD_DIR
 export TESTBED_LOGDIR=$PWD/build/testbed-logs
 mkdir -p "$TESTBED_LOGDIR"
 

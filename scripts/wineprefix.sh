@@ -66,7 +66,7 @@ wanted_stamp() {
     local d=$desktop
     [[ -n $d ]] || d=$(stamp_value desktop)
     [[ -n $d ]] || d=$DEFAULT_DESKTOP
-    printf 'version=%s\nwine=%s\ndesktop=%s\n' "$SETUP_VERSION" "$wine_version" "$d"
+    printf 'version=%s\nwine=%s\narch=%s\ndesktop=%s\n' "$SETUP_VERSION" "$wine_version" "${WINEARCH:-win32}" "$d"
 }
 
 # The common case: already set up as wanted.
@@ -100,7 +100,8 @@ fail() {
     exit 1
 }
 
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+# win64 only where scripts/winearch.sh found that i386 code cannot run.
+export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 # No .NET or HTML engine: the program needs neither, and their installers
 # would prompt.
 export WINEDLLOVERRIDES="mscoree,mshtml="

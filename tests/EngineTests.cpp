@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include <thread>
+
 #include "MetronomeLogic.h"
 #include "TestSupport.h"
 #include "resource.h"
@@ -104,18 +106,113 @@ TEST(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
     });
 }
 
+namespace {
+
+// The event no longer exists: killing it again is refused.
+bool EventIsGone(UINT uId) { return SystemMultimedia().timeKillEvent(uId) != TIMERR_NOERROR; }
+
+} // namespace
+
 TEST(Engine, ClosingTheWindowWhileRunningKillsTheEvent) {
     CTestTickoraDlg dlg;
+    UINT uId = 0;
     RunModal(dlg, [&] {
         MoveSlider(dlg, 240);
         ClickButton(dlg, IDC_START_STOP);
         PumpFor(dlg, 300);
         EXPECT_GE(dlg.nTicks, 1);
+        uId = dlg.TimerId();
         ClickButton(dlg, IDCANCEL);
     });
+    EXPECT_TRUE(EventIsGone(uId));
     int nAtClose = dlg.nTicks;
     Sleep(700);
     EXPECT_EQ(dlg.nTicks, nAtClose);
+}
+
+// The teardown waits for a tick in flight; once it has returned no tick touches the dialog.
+TEST(Engine, ClosingTheWindowDuringAClickWaitsForTheClick) {
+    MultimediaRecorder rec;
+    TickHold hold;
+    rec.onClick = [&] { hold.Hold(); };
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        ASSERT_TRUE(hold.WaitHeld());
+        hold.ReleaseAfter(300);
+        ClickButton(dlg, IDCANCEL);
+    });
+    EXPECT_TRUE(hold.Released());
+    EXPECT_EQ(rec.nClicksDone, rec.nClicks) << "the teardown returned while a click still played";
+    int nAtClose = dlg.nTicks;
+    Sleep(600);
+    EXPECT_EQ(dlg.nTicks, nAtClose);
+    EXPECT_EQ(rec.nClicks, 1);
+}
+
+// A wave tick held just before it hands its file over: Stop, or a restart from the slider,
+// waits for it and then cuts the sound off, and a callback of the old event that arrives
+// afterwards plays nothing.
+TEST(Engine, NoTickOfAStoppedOrReplacedEventStartsASound) {
+    TempFile wave("tickora held tick.wav", MakeWaveFile(2.0));
+    for (bool bBySlider : {false, true}) {
+        SCOPED_TRACE(bBySlider ? "restart from the slider" : "Stop");
+        MultimediaRecorder rec;
+        MessageBoxWatcher boxes;
+        TickHold hold;
+        rec.onWaveStart = [&] { hold.Hold(); };
+        CTestTickoraDlg dlg;
+        dlg.bSilentTicks = false;
+        RunModal(dlg, [&] {
+            StartWaveFileBeat(dlg, wave.Path().c_str());
+            UINT uOldId = dlg.TimerId();
+            ASSERT_TRUE(hold.WaitHeld());
+            hold.ReleaseAfter(300);
+            if (bBySlider)
+                MoveSlider(dlg, 40); // the new event's first tick is 1.5 s away
+            else
+                ClickButton(dlg, IDC_START_STOP);
+            EXPECT_TRUE(hold.Released());
+            EXPECT_TRUE(rec.bLastWaveCallWasStop) << "the held tick started its file afterwards";
+
+            int nStarts = rec.nWaveStarts;
+            dlg.DeliverTick(uOldId);
+            EXPECT_EQ(rec.nWaveStarts, nStarts);
+            if (dlg.Running())
+                ClickButton(dlg, IDC_START_STOP);
+        });
+        EXPECT_EQ(boxes.Count(), 0);
+    }
+}
+
+// The failing tick has killed its own event and is held before it finishes; a restart from
+// the slider meanwhile must not lose the new event to the tick's bookkeeping.
+TEST(Engine, AFailingTickNeverLosesTheEventOfARestart) {
+    MultimediaRecorder rec;
+    rec.bFailWavePlay = true;
+    TickHold hold;
+    DWORD dwDialogThread = GetCurrentThreadId();
+    rec.onKillEvent = [&] {
+        if (GetCurrentThreadId() != dwDialogThread)
+            hold.Hold();
+    };
+    MessageBoxWatcher boxes;
+    TempFile wave("tickora refused.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        StartWaveFileBeat(dlg, wave.Path().c_str());
+        ASSERT_TRUE(hold.WaitHeld());
+        hold.ReleaseAfter(300);
+        MoveSlider(dlg, 40);
+        UINT uRestarted = rec.uLastEventId;
+        EXPECT_TRUE(PumpUntil(dlg, [&] { return boxes.Count() > 0; }, 2000));
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_EQ(dlg.TimerId(), 0u);
+        EXPECT_TRUE(EventIsGone(uRestarted)) << "an event nobody can kill ticks on";
+    });
 }
 
 TEST(Engine, MovingTheSliderWhileRunningRetimesTheBeat) {
@@ -226,6 +323,44 @@ TEST(Engine, AChoiceMadeWhileAClickPlaysWaitsForTheNextTick) {
     EXPECT_EQ(boxes.Count(), 0);
 }
 
+// A tick that the timer delivers while Wave File with no file is being chosen, between the
+// choice and the stop, must not see the new choice: it would report a failure over the file
+// dialog and reset the choice.
+TEST(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_START_STOP);
+        for (int n : {IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_SOUND_WAVE})
+            SendMessageA(dlg.GetDlgItem(n), BM_SETCHECK, n == IDC_SOUND_WAVE, 0);
+        std::thread tick;
+        std::atomic<bool> bTickDone{false};
+        {
+            // The stop refreshes the radio buttons: a tick comes at that moment.
+            ControlSpy spy(dlg.GetDlgItem(IDC_SOUND_WAVE), [&](UINT uMsg) {
+                if (uMsg != BM_SETCHECK || tick.joinable())
+                    return;
+                tick = std::thread([&, uId = dlg.TimerId()] {
+                    dlg.DeliverTick(uId);
+                    bTickDone = true;
+                });
+                for (int n = 0; n < 30 && !bTickDone; ++n)
+                    Sleep(10);
+            });
+            ClickButton(dlg, IDC_SOUND_WAVE); // the file dialog is cancelled
+        }
+        ASSERT_TRUE(tick.joinable());
+        tick.join();
+        PumpFor(dlg, 200);
+        EXPECT_EQ(rec.nWaveStarts, 0);
+        EXPECT_EQ(boxes.Count(), 0);
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_WAVE));
+        EXPECT_FALSE(dlg.Running());
+    });
+}
+
 TEST(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
     MessageBoxWatcher boxes;
     CTestTickoraDlg dlg;
@@ -296,9 +431,10 @@ TEST(Engine, RefusedTimerReportsAndStaysRunningUntilTheNextPress) {
 namespace {
 
 // Starts with Wave File chosen and path strPath; the first tick must fail.
-void ExpectWaveTickFailure(const std::string& strPath) {
+void ExpectWaveTickFailure(const std::string& strPath, bool bNoWaveDevice = false) {
     SCOPED_TRACE(strPath);
     MultimediaRecorder rec;
+    rec.bNoWaveDevice = bNoWaveDevice;
     MessageBoxWatcher boxes;
     CTestTickoraDlg dlg;
     dlg.bSilentTicks = false;
@@ -315,6 +451,8 @@ void ExpectWaveTickFailure(const std::string& strPath) {
         EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_BUILTIN));
         EXPECT_FALSE(IsChecked(dlg, IDC_SOUND_WAVE));
         EXPECT_EQ(StartStopTip(dlg), "Starts the metronome");
+        EXPECT_EQ(rec.nWaveStarts, 0) << "handed over a file that cannot be played";
+        EXPECT_EQ(rec.nWaveOutCloses, rec.nWaveOutOpens) << "the sound path is still held";
     });
 }
 
@@ -328,6 +466,56 @@ TEST(Engine, WaveFileThatCannotBePlayedStopsAndFallsBackToTheClick) {
     ExpectWaveTickFailure(szTemp); // a folder
     TempFile empty("tickora empty.wav", "");
     ExpectWaveTickFailure(empty.Path());
+    // Files that exist but hold no sound the device can play.
+    TempFile text("tickora text.wav", "Not a sound at all, just text.\r\n");
+    ExpectWaveTickFailure(text.Path());
+    const std::string strWave = MakeWaveFile(0.05);
+    TempFile cutInFormat("tickora cut in format.wav", strWave.substr(0, 30));
+    ExpectWaveTickFailure(cutInFormat.Path());
+    TempFile noSamples("tickora no samples.wav", strWave.substr(0, 44));
+    ExpectWaveTickFailure(noSamples.Path());
+    std::string strUnknownCodec = strWave;
+    strUnknownCodec[20] = '\x34';
+    strUnknownCodec[21] = '\x12';
+    TempFile unknownCodec("tickora unknown codec.wav", strUnknownCodec);
+    ExpectWaveTickFailure(unknownCodec.Path());
+    // A good file with no sound device to play it.
+    TempFile good("tickora no device.wav", strWave);
+    ExpectWaveTickFailure(good.Path(), true);
+}
+
+// One idle wave-out handle is held from Start until the beat stops, whichever way it stops;
+// when none can be had, the beat goes on without a word.
+TEST(Engine, TheSoundPathIsHeldWarmOnlyWhileTheBeatRuns) {
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    {
+        CTestTickoraDlg dlg;
+        RunModal(dlg, [&] {
+            ClickButton(dlg, IDC_START_STOP);
+            EXPECT_EQ(rec.nWaveOutOpens, 1);
+            MoveSlider(dlg, 200);
+            EXPECT_EQ(rec.nWaveOutOpens, 1);
+            EXPECT_EQ(rec.nWaveOutCloses, 0);
+            ClickButton(dlg, IDC_START_STOP);
+            EXPECT_EQ(rec.nWaveOutCloses, 1);
+            ClickButton(dlg, IDC_START_STOP);
+            EXPECT_EQ(rec.nWaveOutOpens, 2);
+            ClickButton(dlg, IDCANCEL);
+        });
+        EXPECT_EQ(rec.nWaveOutCloses, 2);
+    }
+    rec.bNoWaveDevice = true;
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_TRUE(PumpUntil(dlg, [&] { return dlg.nTicks >= 2; }, 2000));
+        EXPECT_TRUE(dlg.Running());
+        ClickButton(dlg, IDC_START_STOP);
+    });
+    EXPECT_EQ(rec.nWaveOutCloses, 2);
+    EXPECT_EQ(boxes.Count(), 0);
 }
 
 TEST(Engine, WaveFileDeletedAfterItWasChosenStopsTheBeat) {

@@ -122,8 +122,18 @@ TEST(Framework, RadioGroupExchangesTheCheckedIndexBothWays) {
         EXPECT_EQ(SendMessageA(dlg.GetDlgItem(IDC_SOUND_SPEAKER), BM_GETCHECK, 0, 0), BST_CHECKED);
         EXPECT_EQ(SendMessageA(dlg.GetDlgItem(IDC_SOUND_WAVE), BM_GETCHECK, 0, 0), BST_UNCHECKED);
 
+        // Another thread may read the member meanwhile: it keeps its old value until the
+        // whole group has been read.
         SendMessageA(dlg.GetDlgItem(IDC_SOUND_SPEAKER), BM_SETCHECK, BST_UNCHECKED, 0);
-        dlg.UpdateData(TRUE);
+        std::vector<int> seen;
+        {
+            ControlSpy spy(dlg.GetDlgItem(IDC_SOUND_WAVE), [&](UINT uMsg) {
+                if (uMsg == BM_GETCHECK)
+                    seen.push_back(dlg.nRadio);
+            });
+            dlg.UpdateData(TRUE);
+        }
+        EXPECT_EQ(seen, std::vector<int>{1});
         EXPECT_EQ(dlg.nRadio, -1);
     });
 }

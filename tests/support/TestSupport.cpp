@@ -189,21 +189,30 @@ MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PT
     Rec().uLastResolution = uRes;
     if (Rec().bFailTimeSetEvent)
         return 0;
-    return Sys().timeSetEvent(uDelay, uRes, pfn, dw, f);
+    UINT uId = Sys().timeSetEvent(uDelay, uRes, pfn, dw, f);
+    Rec().uLastEventId = uId;
+    return uId;
 }
 
 MMRESULT WINAPI RecKillEvent(UINT uId) {
     ++Rec().nKillEvent;
-    return Sys().timeKillEvent(uId);
+    MMRESULT result = Sys().timeKillEvent(uId);
+    if (Rec().onKillEvent)
+        Rec().onKillEvent();
+    return result;
 }
 
 BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
     if (!psz) {
         ++Rec().nWaveStops;
+        Rec().bLastWaveCallWasStop = true;
         return Sys().PlaySoundA(psz, h, f);
     }
+    if (Rec().onWaveStart)
+        Rec().onWaveStart();
     ++Rec().nWaveStarts;
     Rec().m_strLastWavePath = psz;
+    Rec().bLastWaveCallWasStop = false;
     if (Rec().bFailWavePlay)
         return FALSE;
     return Sys().PlaySoundA(psz, h, f);
@@ -213,17 +222,32 @@ BOOL WINAPI RecSndPlaySound(LPCSTR psz, UINT f) {
     ++Rec().nClicks;
     if (Rec().onClick)
         Rec().onClick();
-    if (Rec().bFailClick)
-        return FALSE;
-    return Sys().sndPlaySoundA(psz, f);
+    BOOL bPlayed = !Rec().bFailClick && Sys().sndPlaySoundA(psz, f);
+    ++Rec().nClicksDone;
+    return bPlayed;
+}
+
+MMRESULT WINAPI RecWaveOutOpen(LPHWAVEOUT ph, UINT uDevice, LPCWAVEFORMATEX pFormat,
+                               DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
+    if (Rec().bNoWaveDevice)
+        return MMSYSERR_NODRIVER;
+    MMRESULT result = Sys().waveOutOpen(ph, uDevice, pFormat, dwCallback, dwInstance, fdwOpen);
+    if (result == MMSYSERR_NOERROR && !(fdwOpen & WAVE_FORMAT_QUERY))
+        ++Rec().nWaveOutOpens;
+    return result;
+}
+
+MMRESULT WINAPI RecWaveOutClose(HWAVEOUT h) {
+    ++Rec().nWaveOutCloses;
+    return Sys().waveOutClose(h);
 }
 
 } // namespace
 
 MultimediaRecorder::MultimediaRecorder() {
     s_pCurrent = this;
-    Multimedia() = {RecDevCaps,   RecBeginPeriod, RecEndPeriod,   RecSetEvent,
-                    RecKillEvent, RecPlaySound,   RecSndPlaySound};
+    Multimedia() = {RecDevCaps,      RecBeginPeriod, RecEndPeriod,   RecSetEvent,   RecKillEvent,
+                    RecPlaySound,    RecSndPlaySound, RecWaveOutOpen, RecWaveOutClose};
 }
 
 MultimediaRecorder::~MultimediaRecorder() {
@@ -232,6 +256,63 @@ MultimediaRecorder::~MultimediaRecorder() {
 }
 
 std::string MultimediaRecorder::LastWavePath() const { return m_strLastWavePath; }
+
+// --- holding a tick -------------------------------------------------------------------
+
+TickHold::TickHold()
+    : m_hHeld(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+TickHold::~TickHold() {
+    if (m_releaser.joinable())
+        m_releaser.join();
+    SetEvent(m_hRelease);
+    CloseHandle(m_hHeld);
+    CloseHandle(m_hRelease);
+}
+
+// Only the first tick to arrive is held; later ones pass.
+void TickHold::Hold() {
+    if (m_bHeldOnce.exchange(true))
+        return;
+    SetEvent(m_hHeld);
+    WaitForSingleObject(m_hRelease, 5000);
+}
+
+bool TickHold::WaitHeld(DWORD dwTimeoutMs) {
+    return WaitForSingleObject(m_hHeld, dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+void TickHold::ReleaseAfter(DWORD dwMilliseconds) {
+    m_releaser = std::thread([this, dwMilliseconds] {
+        Sleep(dwMilliseconds);
+        m_bReleased = true;
+        SetEvent(m_hRelease);
+    });
+}
+
+namespace {
+ControlSpy* g_pSpy = nullptr;
+}
+
+ControlSpy::ControlSpy(HWND hControl, std::function<void(UINT)> onMessage)
+    : m_hControl(hControl), m_onMessage(std::move(onMessage)) {
+    g_pSpy = this;
+    m_pfnOld = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(hControl, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SpyProc)));
+}
+
+ControlSpy::~ControlSpy() {
+    if (IsWindow(m_hControl))
+        SetWindowLongPtrA(m_hControl, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnOld));
+    g_pSpy = nullptr;
+}
+
+LRESULT CALLBACK ControlSpy::SpyProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    WNDPROC pfnOld = g_pSpy->m_pfnOld;
+    g_pSpy->m_onMessage(uMsg);
+    return CallWindowProcA(pfnOld, hWnd, uMsg, wParam, lParam);
+}
 
 // --- windows --------------------------------------------------------------------------
 

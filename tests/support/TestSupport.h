@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Dialog.h"
@@ -73,16 +74,54 @@ public:
     TIMECAPS capsOverride = {0, 0}; // used when wPeriodMax != 0
     bool bFailClick = false;        // sndPlaySoundA refuses
     bool bFailWavePlay = false;     // asynchronous PlaySoundA refuses
-    // Runs on the timer's thread as each click starts, while the tick holds that thread.
-    std::function<void()> onClick;
+    bool bNoWaveDevice = false;     // waveOutOpen refuses, queries included
+    // Run on the calling thread at points where a test may hold a tick: as each click starts,
+    // as each wave file is handed over, and after each event is killed.
+    std::function<void()> onClick, onWaveStart, onKillEvent;
 
     std::atomic<int> nBeginPeriod{0}, nEndPeriod{0}, nSetEvent{0}, nKillEvent{0};
-    std::atomic<int> nClicks{0}, nWaveStarts{0}, nWaveStops{0};
+    std::atomic<int> nClicks{0}, nClicksDone{0}, nWaveStarts{0}, nWaveStops{0};
+    std::atomic<int> nWaveOutOpens{0}, nWaveOutCloses{0}; // handles, not format queries
     std::atomic<UINT> uLastBeginPeriod{0}, uLastEndPeriod{0}, uLastDelay{0}, uLastResolution{0};
+    std::atomic<UINT> uLastEventId{0};
+    std::atomic<bool> bLastWaveCallWasStop{false};
     std::string LastWavePath() const;
 
     static MultimediaRecorder* s_pCurrent;
     std::string m_strLastWavePath;
+};
+
+// Holds a tick at a chosen point: the timer's thread calls Hold() there and waits until the
+// test releases it (5 s at most, so that a failing test never hangs).
+class TickHold {
+public:
+    TickHold();
+    ~TickHold();
+    void Hold();                         // on the timer's thread
+    bool WaitHeld(DWORD dwTimeoutMs = 3000); // until a tick is held
+    // Releases from a thread of its own, so that the dialog thread may block meanwhile.
+    void ReleaseAfter(DWORD dwMilliseconds);
+    bool Released() const { return m_bReleased; }
+
+private:
+    HANDLE m_hHeld, m_hRelease;
+    std::thread m_releaser;
+    std::atomic<bool> m_bReleased{false};
+    std::atomic<bool> m_bHeldOnce{false};
+};
+
+// Calls a function on the window procedure's path of one control (subclassing it) for every
+// message it receives, until the object goes.
+class ControlSpy {
+public:
+    ControlSpy(HWND hControl, std::function<void(UINT uMsg)> onMessage);
+    ~ControlSpy();
+
+private:
+    static LRESULT CALLBACK SpyProc(HWND, UINT, WPARAM, LPARAM);
+    HWND m_hControl;
+    WNDPROC m_pfnOld;
+    std::function<void(UINT)> m_onMessage;
 };
 
 // A control panel whose state the tests can read. Like the application's own, it is the
@@ -108,6 +147,8 @@ public:
     void RefreshControls() { UpdateData(FALSE); }
     void RefreshMembers() { UpdateData(TRUE); }
     void SetTickSoundMember(int n) { m_nTickSound = n; }
+    // What a callback of event uId does when the timer service delivers it now.
+    void DeliverTick(UINT uId) { TickTimerProc(uId, 0, reinterpret_cast<DWORD_PTR>(this), 0, 0); }
 
 protected:
     void OnTick() override {

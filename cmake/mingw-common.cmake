@@ -1,0 +1,16 @@
+# Shared by the mingw-w64 tool-chain files; they set TOOL_PREFIX and CMAKE_SYSTEM_PROCESSOR.
+# The -posix compilers are required: the win32 thread model lacks std::mutex.
+set(CMAKE_SYSTEM_NAME Windows)
+
+find_program(CMAKE_C_COMPILER ${TOOL_PREFIX}-gcc-posix REQUIRED)
+find_program(CMAKE_CXX_COMPILER ${TOOL_PREFIX}-g++-posix REQUIRED)
+find_program(CMAKE_RC_COMPILER ${TOOL_PREFIX}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Tests run under Wine; the scripts point WINEPREFIX at a private prefix.
+find_program(WINE_PROGRAM wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

@@ -1,0 +1,34 @@
+// CTickoraDlg: keeping the sound path warm while the beat runs. Every PlaySound opens the wave
+// mapper and closes it again; under Wine, when no other wave device is open in the process,
+// each open starts a device thread and each close ends it, which costs CPU and delays the
+// sound now and then. One idle handle, never written to, keeps that thread alive. Windows
+// shares its wave devices between openers, so the handle is harmless there.
+#include "Resources.h"
+#include "TickoraDlg.h"
+#include "WaveFormat.h"
+#include "resource.h"
+
+namespace {
+
+WaveFormatBlob ClickFormat() {
+    CCustomResource click(IDR_TICK_WAVE, "WAVE");
+    return click.Data() ? ReadWaveImageFormat(click.Data(), click.Size()) : WaveFormatBlob{};
+}
+
+} // namespace
+
+// Without a handle the beat goes on as before, so a refusal is not reported.
+void CTickoraDlg::HoldSoundPathWarm() {
+    if (m_hWarmWaveOut)
+        return;
+    WaveFormatBlob format = ClickFormat();
+    HWAVEOUT hWaveOut = nullptr;
+    if (format.empty() ||
+        Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER,
+                                 reinterpret_cast<const WAVEFORMATEX*>(format.data()), 0, 0,
+                                 CALLBACK_NULL) != MMSYSERR_NOERROR)
+        return;
+    m_hWarmWaveOut = CUniqueHandle<HWAVEOUT, &CloseWaveOut>(hWaveOut);
+}
+
+void CTickoraDlg::ReleaseSoundPath() { m_hWarmWaveOut = CUniqueHandle<HWAVEOUT, &CloseWaveOut>(); }

@@ -1,0 +1,28 @@
+# shell=bash, sourced
+# Chooses how Wine runs on this host. Some 64-bit-only kernels refuse to execute i386 code
+# (execve fails with ENOEXEC), so 32-bit Wine cannot start there at all. On such a host the
+# same sources are built for x86-64 and run under wine64: tests and benchmarks still run the
+# program's real code, though not its PE32 build.
+#
+#   source scripts/winearch.sh
+#   winearch_select build/win32     # sets WINE_BUILD_DIR, exports WINEARCH (and PATH, WINELOADER)
+
+host_runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+winearch_select() {
+    local win32_dir=${1:?usage: winearch_select <win32-build-dir>}
+    if host_runs_i386; then
+        WINE_BUILD_DIR=$win32_dir
+        export WINEARCH=win32
+        return 0
+    fi
+    printf 'note: this host cannot execute i386 code; running the x86-64 build under wine64\n' >&2
+    WINE_BUILD_DIR=${win32_dir%32}64
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+    export PATH=$PWD/scripts/wine64:$PATH
+    if [[ ! -f $WINE_BUILD_DIR/CMakeCache.txt ]]; then
+        cmake -S . -B "$WINE_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+            -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build "$WINE_BUILD_DIR" -j2 -- --no-print-directory
+}
