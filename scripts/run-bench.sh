@@ -62,7 +62,7 @@ tr -d '\r' <"$WORK/tick_bench.raw" >"$WORK/tick_bench.md"
 # Let this program's Wine processes end before the end-to-end part starts its own.
 timeout 60 wineserver -w || true
 
-echo "bench: end to end, tickora.exe and gtick (about 16 minutes)" >&2
+echo "bench: end to end, tickora.exe and gtick (about 15 minutes)" >&2
 timeout 1800 python3 bench/e2e_bench.py --build-dir "$BUILD_DIR" --work-dir "$WORK" \
     --plot heard-240.png >"$WORK/e2e.md"
 # Debian's python3, for which python3-matplotlib is installed (another python3 may come first
