@@ -49,7 +49,6 @@ export WINEPREFIX=$PREFIX WINEDEBUG=-all
 trap testbed_stop EXIT
 testbed_start_xvfb
 testbed_start_pulse "$TESTBED_LOGDIR/pulse"
-testbed_wine_env "$WORK/bin"
 
 echo "bench: in-process tick timing ($BEATS beats at each tempo, about 3 minutes)" >&2
 # Wine's helpers keep inherited pipes open: the output goes to a file, not a pipe.
@@ -127,8 +126,7 @@ in_process_verdicts=$(awk -F'|' '
         "$cpu_model" "$cores" "$mem" "$kernel"
     printf '| Wine | %s, virtual desktop on Xvfb |\n| Debian | %s |\n' "$wine_version" "$debian"
     printf '| Program run | %s under Wine (WINEARCH=%s) |\n' "$BUILD_DIR" "$WINEARCH"
-    printf '| Sound | private PulseAudio, null sink at 44.1 kHz; Wine processes with PULSE_LATENCY_MSEC=%s |\n' \
-        "$TESTBED_WINE_PULSE_LATENCY_MSEC"
+    printf '| Sound | private PulseAudio, null sink at 44.1 kHz; Wine with the environment of scripts/run-env.sh |\n'
     printf '| Load average at the start (1, 5, 15 min) | %s |\n\n' "$load_at_start"
     printf 'Other work on the machine is not stopped while the benchmarks run, so on a shared '
     printf 'machine the figures vary from run to run; the load average above hints at it.\n\n'

@@ -2,9 +2,9 @@
 # The environment tickora.exe runs in under Wine, for `make run` and the installed `tickora`
 # launcher alike (installed beside the exe). Sourced by both; keep it to plain exports.
 
-# winepulse's only period knob (Wine has no setting of its own for it). 80 because, measured at
-# 240 bpm with the idle wave-out handle held (40 s quiet, 40 s with a core busy): unset, heard
-# p99 6.9 / 8.3 ms and the process 4.4 / 3.7 % of a core; 20 and 40 no better; 80, p99
-# 5.9 / 6.9 ms and 3.6 / 3.4 %; 160 lost a beat with a core busy; 320, no click heard at all.
-export PULSE_LATENCY_MSEC=80
+# PULSE_LATENCY_MSEC, winepulse's only period knob, is left alone on purpose. Measured at 240
+# bpm with the idle wave-out handle held, 80 gave the shortest timing tail (p99 5.9 ms against
+# 6.9 unset) and the least CPU (3.6 % against 4.4), 20 and 40 were no better than unset; but
+# at 80 a wave file shorter than the period (a 40 ms tick) is never heard at all, and Wine
+# still reports it played. A silent tick is worse than a few ms of jitter.
 export WINEDEBUG=-all

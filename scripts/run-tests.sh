@@ -25,7 +25,6 @@ trap testbed_stop EXIT
 testbed_start_xvfb
 testbed_start_pulse "$TESTBED_LOGDIR/pulse"
 testbed_hear_x11_bell
-testbed_wine_env "$TESTBED_LOGDIR/bin"
 
 if [ -n "${GTEST:-}" ]; then
     wine "$BUILD_DIR/tickora_tests.exe" --gtest_filter="$GTEST" >"$TESTBED_LOGDIR/gtest.log" 2>&1 &&

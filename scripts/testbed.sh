@@ -133,31 +133,6 @@ PY
         { _testbed_log "cannot ring the X bell on the sink"; return 1; }
 }
 
-# The sound period of the Wine processes in the test bed: the program's own, from
-# scripts/run-env.sh. PULSE_LATENCY_MSEC is read by libpulse in every client: it must reach
-# the Wine processes only, never the recorder, whose parec --latency-msec=5 it would override.
-TESTBED_WINE_PULSE_LATENCY_MSEC=${TESTBED_WINE_PULSE_LATENCY_MSEC:-$(
-    . "$(dirname "${BASH_SOURCE[0]}")/run-env.sh" && echo "$PULSE_LATENCY_MSEC")}
-
-# Usage: testbed_wine_env <dir>
-# Puts a `wine` first on PATH, in <dir>, that runs the wine found now with the Wine
-# environment above (a PULSE_LATENCY_MSEC the caller sets for one Wine process wins; an
-# empty one leaves libpulse's default). Call it after anything that chooses which wine runs.
-testbed_wine_env() {
-    local dir=${1:?usage: testbed_wine_env <dir>} wine
-    mkdir -p "$dir"
-    dir=$(cd "$dir" && pwd)
-    wine=$(command -v wine) || { _testbed_log "wine not found"; return 1; }
-    [[ $wine != "$dir/wine" ]] || return 0
-    cat >"$dir/wine" <<EOF
-#!/bin/sh
-export PULSE_LATENCY_MSEC="\${PULSE_LATENCY_MSEC-$TESTBED_WINE_PULSE_LATENCY_MSEC}"
-exec "$wine" "\$@"
-EOF
-    chmod +x "$dir/wine"
-    export PATH=$dir:$PATH
-}
-
 # Remember a process started by the caller so that testbed_stop ends it too.
 testbed_track_pid() { TESTBED_PIDS="$TESTBED_PIDS $*"; }
 
