@@ -10,8 +10,8 @@ constexpr int kLampY = 76;
 constexpr int kLampSize = 16;
 
 CUniqueIcon LoadLampIcon(UINT nIcon) {
-    return CUniqueIcon(static_cast<HICON>(
-        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(nIcon), IMAGE_ICON, kLampSize, kLampSize, 0)));
+    return CUniqueIcon(static_cast<HICON>(LoadImageA(ResourceModule(), MAKEINTRESOURCEA(nIcon),
+                                                     IMAGE_ICON, kLampSize, kLampSize, 0)));
 }
 
 } // namespace

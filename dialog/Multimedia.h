@@ -1,6 +1,6 @@
 // The multimedia and sound calls of the engine, reached through one table so that a test
-// can make the platform refuse (timer not available, sound device refusing or missing). The program
-// itself never changes the table.
+// can make the platform refuse (timer not available, sound device refusing or missing). The
+// program itself never changes the table.
 #pragma once
 
 #include <windows.h>

@@ -59,7 +59,8 @@ WaveFormatBlob ReadWaveFormat(const ReadAt& read) {
                 return {};
             WORD nBlockAlign = reinterpret_cast<const WAVEFORMATEX*>(format.data())->nBlockAlign;
             std::vector<BYTE> block(nBlockAlign);
-            bool bHasBlock = cbChunk >= nBlockAlign && read(dwOffset + 8, block.data(), nBlockAlign);
+            bool bHasBlock =
+                cbChunk >= nBlockAlign && read(dwOffset + 8, block.data(), nBlockAlign);
             return bHasBlock ? format : WaveFormatBlob{};
         }
         DWORD dwNext = dwOffset + 8 + cbChunk + (cbChunk & 1);
