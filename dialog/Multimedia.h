@@ -7,6 +7,8 @@
 
 #include <mmsystem.h>
 
+#include "Gdi.h"
+
 struct MultimediaApi {
     MMRESULT(WINAPI* timeGetDevCaps)(LPTIMECAPS, UINT);
     MMRESULT(WINAPI* timeBeginPeriod)(UINT);
@@ -25,3 +27,4 @@ const MultimediaApi& SystemMultimedia();
 
 // Closes a wave-out handle through the table, so that owners can hold it in a CUniqueHandle.
 void CloseWaveOut(HWAVEOUT hWaveOut);
+using CUniqueWaveOut = CUniqueHandle<HWAVEOUT, &CloseWaveOut>;

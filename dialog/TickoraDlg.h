@@ -27,7 +27,7 @@
 #include "ToolTipCtrl.h"
 
 // Work raised on the timer's thread that must run on the dialog's thread.
-constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1; // wParam: the failed event's id
+constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
 
 // Plays the click stored as a "WAVE" resource, synchronously; reports the first failure of
@@ -111,7 +111,7 @@ protected:
     CButton m_btnStartStop;
     CSliderCtrl m_sliderTempo;
     std::atomic<int> m_nTickSound;
-    CUniqueHandle<HWAVEOUT, &CloseWaveOut> m_hWarmWaveOut;
+    CUniqueWaveOut m_hWarmWaveOut;
 
 private:
     // Ticks reach only dialogs that accept them; refusing waits for a tick still running,

@@ -28,7 +28,9 @@ void CTickoraDlg::HoldSoundPathWarm() {
                                  reinterpret_cast<const WAVEFORMATEX*>(format.data()), 0, 0,
                                  CALLBACK_NULL) != MMSYSERR_NOERROR)
         return;
-    m_hWarmWaveOut = CUniqueHandle<HWAVEOUT, &CloseWaveOut>(hWaveOut);
+    m_hWarmWaveOut = CUniqueWaveOut(hWaveOut);
 }
 
-void CTickoraDlg::ReleaseSoundPath() { m_hWarmWaveOut = CUniqueHandle<HWAVEOUT, &CloseWaveOut>(); }
+void CTickoraDlg::ReleaseSoundPath() {
+    m_hWarmWaveOut = CUniqueWaveOut();
+}
