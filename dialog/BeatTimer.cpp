@@ -10,16 +10,17 @@
 
 namespace {
 
-// The tick gate. A tick holds it from start to end; the dialog thread holds it while it starts,
-// kills or retires the event, or changes what the next tick will read.
+// The tick gate. A tick holds it from start to end; the dialog thread takes it only to wait for
+// a tick in flight and to change the list of dialogs that take ticks.
 //
-// No deadlock is possible. The timer thread takes only this lock (and, inside it, the wave
-// path's lock, which nothing holds for long), and while holding it calls nothing that waits
-// for the dialog thread: it plays sounds, beeps, kills its own event and posts. The dialog
-// thread, while holding it, calls nothing that waits for the timer thread: events are made
-// without TIME_KILL_SYNCHRONOUS, so timeKillEvent never waits for a callback, and a wave sound
-// it stops plays on the sound service's own thread, since no tick runs meanwhile. So the
-// dialog thread waits at most for one tick in flight, the built-in click (~120 ms) at most.
+// No deadlock is possible, whatever the multimedia functions do inside. The dialog thread
+// calls nothing while it holds the gate: no multimedia function, no window function, nothing
+// that could wait for another thread. So the only wait on the dialog thread is for the gate,
+// and the tick that holds it never waits for the dialog thread: it plays, beeps, asks the
+// device, looks at a file's attributes, kills its own event and posts, and reads no file
+// contents. Events are started and killed outside the gate; a new id is stored only after the
+// old event was retired and the gate drained. The dialog thread thus waits at most for one
+// tick, the built-in click (~120 ms).
 std::recursive_mutex g_mutexTicks;
 std::vector<CTickoraDlg*> g_ticking;
 
@@ -47,9 +48,11 @@ void CTickoraDlg::NegotiateTimerResolution() {
     Multimedia().timeBeginPeriod(m_uTimerRes);
 }
 
-// Inside the gate, so that the first tick of the new event finds its id already stored.
+// Outside the gate: timeSetEvent may wait for the timer's thread, which may be waiting for the
+// gate. The first callback of the new event can therefore come before its id is stored; it is
+// not matched and plays nothing. That can only happen if this thread stalls for a whole period
+// (250 ms at least), and costs one tick, never a deadlock.
 BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
-    auto hold = HoldTicks();
     UINT uId = Multimedia().timeSetEvent(uPeriod, m_uTimerRes, &CTickoraDlg::TickTimerProc,
                                          reinterpret_cast<DWORD_PTR>(this),
                                          bOneShot ? TIME_ONESHOT : TIME_PERIODIC);
@@ -59,15 +62,18 @@ BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
     return TRUE;
 }
 
-// The id is retired before the gate is taken, so that callbacks of the old event, late ones
-// included, return at once and cannot keep the dialog thread waiting; inside the gate a tick
-// still running finishes first. A failed kill names no event, so its id is forgotten too.
+// The id is retired before the event is killed and the gate taken, so that callbacks of the
+// old event, late ones included, return at once and cannot keep the dialog thread waiting;
+// inside the gate a tick still running finishes first. A failed kill names no event, so its id
+// is forgotten too.
 BOOL CTickoraDlg::KillTickTimer() {
     UINT uId = m_uTimerId.exchange(0);
     MMRESULT result = Multimedia().timeKillEvent(uId);
-    auto hold = HoldTicks();
+    WaitForTickInFlight();
     return result == TIMERR_NOERROR;
 }
+
+void CTickoraDlg::WaitForTickInFlight() { auto hold = HoldTicks(); }
 
 void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, DWORD_PTR,
                                          DWORD_PTR) {
@@ -75,7 +81,7 @@ void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, 
     auto hold = HoldTicks();
     // A callback already on its way when its event was killed must not reach a dialog that is
     // gone, nor play for an event that has been stopped or replaced.
-    if (std::find(g_ticking.begin(), g_ticking.end(), pDlg) == g_ticking.end() ||
+    if (uTimerID == 0 || std::find(g_ticking.begin(), g_ticking.end(), pDlg) == g_ticking.end() ||
         pDlg->m_uTimerId != uTimerID)
         return;
     pDlg->OnTick();
@@ -83,9 +89,13 @@ void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, 
 
 void CTickoraDlg::OnTick() { PlayTick(); }
 
-void CTickoraDlg::StopWaveSound() const {
+// Whatever was chosen when it started, a wave sound may still be playing: the user may have
+// switched away from a long file. Stopping the beat silences it.
+void CTickoraDlg::StopWaveSound() const { Multimedia().PlaySoundA(nullptr, nullptr, 0); }
+
+void CTickoraDlg::StopWaveSoundIfChosen() const {
     if (m_nTickSound == TickWaveFile)
-        Multimedia().PlaySoundA(nullptr, nullptr, 0);
+        StopWaveSound();
 }
 
 void CTickoraDlg::OnStartStop() {
@@ -114,7 +124,7 @@ void CTickoraDlg::OnStartStop() {
 // Replaces the running event with one of the current tempo's period.
 void CTickoraDlg::RestartTickTimer() {
     KillTickTimer();
-    StopWaveSound();
+    StopWaveSoundIfChosen();
     if (!StartTickTimer(BeatPeriodMs(m_nTempo), FALSE))
         MessageBoxFromString(IDS_NO_TIMER);
 }
@@ -127,4 +137,13 @@ void CTickoraDlg::StopMetronome() {
     ReleaseSoundPath();
     SetStartStopTip("Starts the metronome");
     DrawLight();
+}
+
+// At WM_DESTROY, while every handle still exists: once this returns, no tick runs, posts or
+// plays, and nothing is left sounding.
+void CTickoraDlg::OnDestroy() {
+    KillTickTimer();
+    m_hWndForTicks = nullptr;
+    StopWaveSound();
+    ReleaseSoundPath();
 }

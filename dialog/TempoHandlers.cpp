@@ -5,9 +5,18 @@
 #include <mbstring.h>
 
 #include "FileDialog.h"
+#include "MessageBox.h"
 #include "MetronomeLogic.h"
 #include "TickoraDlg.h"
 #include "resource.h"
+
+namespace {
+
+// A header on a local disk reads in well under a millisecond; a share that has not answered
+// by then is treated as unreadable rather than left to freeze the panel.
+constexpr DWORD kWaveFileCheckTimeoutMs = 1000;
+
+} // namespace
 
 // The arguments go on unchanged to the default processing, which reads the message itself.
 void CTickoraDlg::OnTempoScroll(UINT, UINT, HWND) {
@@ -23,16 +32,18 @@ void CTickoraDlg::OnTempoScroll(UINT, UINT, HWND) {
     Default();
 }
 
-// Ticks are held off until a needed stop has happened: a tick must not see Wave File with no
-// file yet, which would report a failure over the file dialog.
+// A tick must never see Wave File with no file yet, which would report a failure over the file
+// dialog: for that choice the event is retired, and a tick in flight waited for, before the
+// choice reaches the member.
 void CTickoraDlg::OnSoundChoice() {
-    {
-        auto hold = HoldTicks();
-        UpdateData(TRUE);
-        if (m_nTickSound != TickWaveFile || !NoWaveFileYet())
-            return;
-        StopMetronome();
-    }
+    bool bWaveWithNoFile =
+        IsDlgButtonChecked(m_hWnd, IDC_SOUND_WAVE) == BST_CHECKED && NoWaveFileYet();
+    if (bWaveWithNoFile)
+        KillTickTimer();
+    UpdateData(TRUE);
+    if (!bWaveWithNoFile)
+        return;
+    StopMetronome();
     OnSelectWave();
 }
 
@@ -45,12 +56,20 @@ bool CTickoraDlg::NoWaveFileYet() {
 void CTickoraDlg::OnSelectWave() {
     CFileDialog dlg(TRUE, "wav", nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
                     "Wave Files (*.wav)|*.wav|All Files (*.*)|*.*||");
-    if (dlg.DoModal() != IDOK)
+    if (dlg.DoModal() == IDOK)
+        UseChosenWaveFile(dlg.GetPathName());
+}
+
+// The file is checked here, once, so that no tick reads it. One that cannot be played, or
+// cannot be read in time, is refused with the message a failing tick shows, and the previous
+// choice stays as it was.
+void CTickoraDlg::UseChosenWaveFile(const char* pszPath) {
+    WaveFileCheck check = CheckWaveFile(pszPath, kWaveFileCheckTimeoutMs);
+    if (!CanPlayWaveFormat(check.format)) {
+        MessageBoxFromString(IDS_CANNOT_PLAY);
         return;
-    {
-        std::lock_guard lock(m_mutexWaveFile);
-        m_strWaveFile = dlg.GetPathName();
     }
+    SetWaveFile(pszPath, std::move(check));
     m_nTickSound = TickWaveFile;
     UpdateData(FALSE);
 }

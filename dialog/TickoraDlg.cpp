@@ -44,17 +44,13 @@ BOOL CTickoraDlg::OnInitDialog() {
     m_sliderTempo.SetPageSize(10);
 
     m_bRunning = FALSE;
-    {
-        std::lock_guard lock(m_mutexWaveFile);
-        m_strWaveFile = kNoWaveFile;
-    }
+    SetWaveFile(kNoWaveFile, {});
+    m_hWndForTicks = m_hWnd;
     UpdateData(FALSE);
     return TRUE;
 }
 
 void CTickoraDlg::PostNcDestroy() {
-    KillTickTimer();
-    ReleaseSoundPath();
     RefuseTicks(this);
     CDialog::PostNcDestroy();
 }
@@ -64,6 +60,7 @@ MessageMap CTickoraDlg::GetMessageMap() const {
         MapSysCommand<&CTickoraDlg::OnSysCommand>(),
         MapMessage<&CTickoraDlg::OnPaint>(WM_PAINT),
         MapMessage<&CTickoraDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
+        MapMessage<&CTickoraDlg::OnDestroy>(WM_DESTROY),
         MapHScroll<&CTickoraDlg::OnTempoScroll>(),
         MapCommand<&CTickoraDlg::OnStartStop>(IDC_START_STOP, BN_CLICKED),
         MapCommand<&CTickoraDlg::OnSelectWave>(IDC_SELECT_WAVE, BN_CLICKED),

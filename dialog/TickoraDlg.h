@@ -7,8 +7,8 @@
 // runs inside the process-wide tick gate (BeatTimer.cpp) and only while its event is the live
 // one, m_uTimerId. The dialog thread retires the id and then takes the same gate, so a tick
 // either finishes before a stop returns or sees that its event is gone. The tick reads
-// m_uTimerId and m_nTickSound atomically and m_strWaveFile under its own lock; it writes only
-// m_uTimerId, to retire its own event when its wave file fails.
+// m_uTimerId, m_nTickSound and m_hWndForTicks atomically and the wave file under its own lock;
+// it writes only m_uTimerId, to retire its own event when its wave file fails.
 #pragma once
 
 #include <windows.h>
@@ -25,14 +25,14 @@
 #include "SliderCtrl.h"
 #include "String.h"
 #include "ToolTipCtrl.h"
+#include "WaveFile.h"
 
 // Work raised on the timer's thread that must run on the dialog's thread.
 constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
 
-// Plays the click stored as a "WAVE" resource, synchronously; reports the first failure of
-// the process only.
-void PlayBuiltInWave(UINT id);
+// Plays the click stored as a "WAVE" resource, synchronously; false when it could not.
+bool PlayBuiltInWave(UINT id);
 
 class CTickoraDlg : public CDialog {
 public:
@@ -62,11 +62,18 @@ protected:
     void StopMetronome();
     void RestartTickTimer();
     void StopWaveSound() const;
+    void StopWaveSoundIfChosen() const;
+    void WaitForTickInFlight();
+    void OnDestroy();
 
     // Tick sounds
     void PlayTick();
     void PlayWaveFileTick();
-    CString CopyWaveFile();
+    CString CopyWaveFile(WaveFileCheck& check);
+    void SetWaveFile(const char* pszPath, WaveFileCheck check);
+    // Posts to the panel from the timer's thread; nowhere once the teardown has begun.
+    void PostToPanel(UINT uMsg, WPARAM wParam);
+    void ReportClickFailure();
     LRESULT OnWaveTickFailed(WPARAM, LPARAM);
     LRESULT OnShowMessage(WPARAM wParam, LPARAM);
 
@@ -80,6 +87,7 @@ protected:
     void OnSoundChoice();
     bool NoWaveFileYet();
     void OnSelectWave();
+    void UseChosenWaveFile(const char* pszPath);
 
     // Priority
     void FillPriorityList();
@@ -112,6 +120,8 @@ protected:
     CSliderCtrl m_sliderTempo;
     std::atomic<int> m_nTickSound;
     CUniqueWaveOut m_hWarmWaveOut;
+    // The window ticks post to: set when it exists, cleared at WM_DESTROY after the last tick.
+    std::atomic<HWND> m_hWndForTicks{nullptr};
 
 private:
     // Ticks reach only dialogs that accept them; refusing waits for a tick still running,
@@ -119,6 +129,8 @@ private:
     static void AcceptTicks(CTickoraDlg* pDlg);
     static void RefuseTicks(CTickoraDlg* pDlg);
 
-    // Guards m_strWaveFile: a tick copies it while the dialog thread may replace it.
+    // Guards the wave file and its check: a tick copies them while the dialog thread may
+    // replace them.
     std::mutex m_mutexWaveFile;
+    WaveFileCheck m_checkWaveFile;
 };

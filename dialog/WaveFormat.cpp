@@ -1,44 +1,67 @@
 #include "WaveFormat.h"
 
-#include <algorithm>
 #include <cstring>
-#include <functional>
 
-#include "Gdi.h"
 #include "Multimedia.h"
 
 namespace {
 
-// Reads exactly cb bytes at an offset; false when they are not all there.
-using ReadAt = std::function<bool(DWORD dwOffset, void* pBuffer, DWORD cb)>;
-
-constexpr DWORD kMaxFormatChunk = 1024; // far beyond any codec's extra bytes
-constexpr int kMaxChunks = 64;          // a header, not a whole file, is walked
+constexpr DWORD kPlainFormatChunk = 16;    // WAVEFORMAT plus wBitsPerSample, no cbSize
+constexpr DWORD kMaxFormatChunk = 1024;    // far beyond any codec's extra bytes
+constexpr WORD kFormatExtensible = 0xFFFE; // WAVE_FORMAT_EXTENSIBLE
+constexpr DWORD kExtensibleExtra = 22;     // what it adds to WAVEFORMATEX
+constexpr int kMaxChunks = 64;             // a header, not a whole file, is walked
+static_assert(sizeof(WAVEFORMATEX) == kPlainFormatChunk + sizeof(WORD), "packed as on disk");
 
 bool HasTag(const BYTE* p, const char* pszTag) { return std::memcmp(p, pszTag, 4) == 0; }
 
+WORD LittleEndian16(const BYTE* p) { return static_cast<WORD>(p[0] | p[1] << 8); }
 DWORD LittleEndian32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24; }
 
-bool IsSaneFormat(const WaveFormatBlob& format) {
-    WAVEFORMATEX wfx;
-    std::memcpy(&wfx, format.data(), sizeof wfx);
+bool IsSaneFormat(const WAVEFORMATEX& wfx) {
     return wfx.nChannels != 0 && wfx.nSamplesPerSec != 0 && wfx.nBlockAlign != 0;
 }
 
-// The format chunk as a WAVEFORMATEX with its codec bytes; a plain 16-byte PCM chunk gets
-// cbSize 0.
-WaveFormatBlob ReadFormatChunk(const ReadAt& read, DWORD dwOffset, DWORD cbChunk) {
-    if (cbChunk < 16 || cbChunk > kMaxFormatChunk)
-        return {};
-    WaveFormatBlob format(std::max<DWORD>(cbChunk, sizeof(WAVEFORMATEX)), 0);
-    if (!read(dwOffset, format.data(), cbChunk))
-        return {};
-    if (cbChunk < sizeof(WAVEFORMATEX))
-        reinterpret_cast<WAVEFORMATEX*>(format.data())->cbSize = 0;
-    return IsSaneFormat(format) ? format : WaveFormatBlob{};
+// The codec bytes a format chunk really holds, or -1 when it claims more than it holds: the
+// wave mapper and the codecs read cbSize bytes behind the WAVEFORMATEX, so a claim that
+// outruns the chunk would send them past the end of our copy. PCM has no codec bytes, whatever
+// its chunk says.
+int CodecBytesInChunk(WORD wFormatTag, const std::vector<BYTE>& chunk) {
+    if (wFormatTag == WAVE_FORMAT_PCM)
+        return 0;
+    if (chunk.size() == kPlainFormatChunk)
+        return wFormatTag == kFormatExtensible ? -1 : 0;
+    if (chunk.size() < sizeof(WAVEFORMATEX))
+        return -1; // half a cbSize
+    DWORD cbExtra = LittleEndian16(&chunk[kPlainFormatChunk]);
+    if (cbExtra > chunk.size() - sizeof(WAVEFORMATEX))
+        return -1;
+    if (wFormatTag == kFormatExtensible && cbExtra < kExtensibleExtra)
+        return -1;
+    return static_cast<int>(cbExtra);
 }
 
-WaveFormatBlob ReadWaveFormat(const ReadAt& read) {
+WaveFormatBlob ReadFormatChunk(const WaveReadAt& read, DWORD dwOffset, DWORD cbChunk) {
+    if (cbChunk < kPlainFormatChunk || cbChunk > kMaxFormatChunk)
+        return {};
+    std::vector<BYTE> chunk(cbChunk);
+    if (!read(dwOffset, chunk.data(), cbChunk))
+        return {};
+    WAVEFORMATEX wfx = {};
+    std::memcpy(&wfx, chunk.data(), kPlainFormatChunk);
+    int cbExtra = CodecBytesInChunk(wfx.wFormatTag, chunk);
+    if (cbExtra < 0 || !IsSaneFormat(wfx))
+        return {};
+    wfx.cbSize = static_cast<WORD>(cbExtra);
+    WaveFormatBlob format(sizeof wfx + cbExtra);
+    std::memcpy(format.data(), &wfx, sizeof wfx);
+    std::memcpy(format.data() + sizeof wfx, chunk.data() + sizeof wfx, cbExtra);
+    return format;
+}
+
+} // namespace
+
+WaveFormatBlob ReadWaveFormat(const WaveReadAt& read) {
     BYTE riff[12];
     if (!read(0, riff, sizeof riff) || !HasTag(riff, "RIFF") || !HasTag(riff + 8, "WAVE"))
         return {};
@@ -63,29 +86,13 @@ WaveFormatBlob ReadWaveFormat(const ReadAt& read) {
                 cbChunk >= nBlockAlign && read(dwOffset + 8, block.data(), nBlockAlign);
             return bHasBlock ? format : WaveFormatBlob{};
         }
-        DWORD dwNext = dwOffset + 8 + cbChunk + (cbChunk & 1);
-        if (dwNext <= dwOffset)
+        // Summed in 64 bits: a size near 4 GiB must end the walk, not wrap it round.
+        ULONGLONG ullNext = ULONGLONG(dwOffset) + 8 + cbChunk + (cbChunk & 1);
+        if (ullNext > MAXDWORD)
             return {};
-        dwOffset = dwNext;
+        dwOffset = static_cast<DWORD>(ullNext);
     }
     return {};
-}
-
-} // namespace
-
-WaveFormatBlob ReadWaveFileFormat(const char* pszPath) {
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return {};
-    CUniqueHandle<HANDLE, &CloseHandle> file(hFile);
-    return ReadWaveFormat([&](DWORD dwOffset, void* pBuffer, DWORD cb) {
-        DWORD cbRead = 0;
-        return SetFilePointer(file.get(), static_cast<LONG>(dwOffset), nullptr, FILE_BEGIN) ==
-                   dwOffset &&
-               ReadFile(file.get(), pBuffer, cb, &cbRead, nullptr) && cbRead == cb;
-    });
 }
 
 WaveFormatBlob ReadWaveImageFormat(const void* pImage, DWORD cbImage) {

@@ -7,16 +7,20 @@
 
 #include <mmsystem.h>
 
+#include <functional>
 #include <vector>
 
-// A format as the wave mapper takes it: a WAVEFORMATEX followed by any codec bytes.
+// A format as the wave mapper takes it: a WAVEFORMATEX followed by exactly cbSize codec bytes.
 using WaveFormatBlob = std::vector<BYTE>;
 
-// The format of the wave file at pszPath; empty unless it is a RIFF/WAVE file with a complete
-// format chunk and sample data. Reads the header only, sharing the file with everyone.
-WaveFormatBlob ReadWaveFileFormat(const char* pszPath);
+// Reads exactly cb bytes at an offset of a wave image; false when they are not all there.
+using WaveReadAt = std::function<bool(DWORD dwOffset, void* pBuffer, DWORD cb)>;
 
-// The same for a wave image in memory.
+// The format of a wave image read through read; empty unless it is a RIFF/WAVE image with a
+// well-formed format chunk followed by sample data. Reads the header only.
+WaveFormatBlob ReadWaveFormat(const WaveReadAt& read);
+
+// The same for a wave image in memory; never reads outside it.
 WaveFormatBlob ReadWaveImageFormat(const void* pImage, DWORD cbImage);
 
 // Whether the sound device can play the format; asks without opening a device.

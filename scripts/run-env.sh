@@ -8,3 +8,14 @@
 # at 80 a wave file shorter than the period (a 40 ms tick) is never heard at all, and Wine
 # still reports it played. A silent tick is worse than a few ms of jitter.
 export WINEDEBUG=-all
+
+# Wine turns file names into Unix names through the locale's character type: under C or POSIX
+# it cannot open a wave file named "Täkt.wav" at all. Such a session gets a UTF-8 character
+# type (C.UTF-8 is always there on Debian); a UTF-8 locale is kept as it is.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    if [ -n "${LC_ALL:-}" ]; then
+        export LC_ALL=C.UTF-8
+    else
+        export LC_CTYPE=C.UTF-8
+    fi
+fi

@@ -20,6 +20,12 @@ TESTBED_XVFB_TIMEOUT=${TESTBED_XVFB_TIMEOUT:-15}
 TESTBED_PULSE_TIMEOUT=${TESTBED_PULSE_TIMEOUT:-15}
 TESTBED_LOGDIR=${TESTBED_LOGDIR:-}
 
+# Wine maps file names to Unix names through the locale's character type, so the caller's
+# locale (none at all in a bare environment) must not decide what the tests see: everything the
+# test bed starts runs in C.UTF-8, which Debian always has.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
+
 _testbed_log() { printf 'testbed: %s\n' "$*" >&2; }
 
 # Logs go to $TESTBED_LOGDIR (a new temporary directory unless the caller

@@ -14,9 +14,10 @@
 
 namespace {
 
-const char kCannotPlay[] =
-    "Cannot play sound! Maybe the\naudio device is currently in use...\nor maybe the file is invalid.";
-const char kNoTimer[] = "Cannot allocate system timer! Perhaps there isn't enough memory available...";
+const char kCannotPlay[] = "Cannot play sound! Maybe the\naudio device is currently in use...\nor "
+                           "maybe the file is invalid.";
+const char kNoTimer[] =
+    "Cannot allocate system timer! Perhaps there isn't enough memory available...";
 
 void ChooseRadio(CDialog& dlg, int nID) {
     for (int n : {IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_SOUND_WAVE})
@@ -320,6 +321,7 @@ TEST(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
     dlg.bSilentTicks = false;
     RunModal(dlg, [&] {
         ClickButton(dlg, IDC_START_STOP);
+        UINT uLiveId = dlg.TimerId();
         for (int n : {IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_SOUND_WAVE})
             SendMessageA(dlg.GetDlgItem(n), BM_SETCHECK, n == IDC_SOUND_WAVE, 0);
         std::thread tick;
@@ -329,8 +331,8 @@ TEST(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
             ControlSpy spy(dlg.GetDlgItem(IDC_SOUND_WAVE), [&](UINT uMsg) {
                 if (uMsg != BM_SETCHECK || tick.joinable())
                     return;
-                tick = std::thread([&, uId = dlg.TimerId()] {
-                    dlg.DeliverTick(uId);
+                tick = std::thread([&] {
+                    dlg.DeliverTick(uLiveId);
                     bTickDone = true;
                 });
                 for (int n = 0; n < 30 && !bTickDone; ++n)
@@ -349,6 +351,7 @@ TEST(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
 }
 
 TEST(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
+    MultimediaRecorder rec;
     MessageBoxWatcher boxes;
     CTestTickoraDlg dlg;
     RunModal(dlg, [&] {
@@ -557,4 +560,115 @@ TEST(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
         EXPECT_GE(rec.nWaveStops, 1); // stopping cuts the wave sound off
     });
     EXPECT_EQ(boxes.Count(), 0);
+}
+
+// Whatever the choice is by then, Stop and closing the window silence a wave file that may
+// still be playing: the user stopped the metronome.
+TEST(Engine, StopAndCloseSilenceAWaveFileStillPlaying) {
+    TempFile wave("tickora long.wav", MakeWaveFile(5.0));
+    for (bool bByClose : {false, true}) {
+        SCOPED_TRACE(bByClose ? "close" : "Stop after switching to the click");
+        MultimediaRecorder rec;
+        MessageBoxWatcher boxes;
+        CTestTickoraDlg dlg;
+        dlg.bSilentTicks = false;
+        RunModal(dlg, [&] {
+            StartWaveFileBeat(dlg, wave.Path().c_str());
+            ASSERT_TRUE(PumpUntil(
+                dlg, [&] { return rec.nWaveStarts > 0; }, 3000));
+            if (bByClose) {
+                ClickButton(dlg, IDCANCEL);
+                return;
+            }
+            ChooseRadio(dlg, IDC_SOUND_BUILTIN);
+            ClickButton(dlg, IDC_START_STOP);
+        });
+        EXPECT_TRUE(rec.bLastWaveCallWasStop);
+        EXPECT_EQ(boxes.Count(), 0);
+    }
+}
+
+namespace {
+
+// A wave file whose ADPCM format chunk holds 18 bytes and claims 65,535 more.
+std::string MakeLyingWaveFile() {
+    std::string s = MakeWaveFile(0.05);
+    s[16] = 18;                  // the format chunk's size
+    s[20] = 2;                   // WAVE_FORMAT_ADPCM
+    s.insert(36, "\xFF\xFF", 2); // cbSize
+    return s;
+}
+
+} // namespace
+
+// Only a disk file whose header holds up is taken: a pipe or a device would hand over whatever
+// arrives on it, or nothing, ever.
+TEST(Engine, AChosenPathThatIsNoPlayableDiskFileIsRefusedAndThePreviousChoiceStays) {
+    MessageBoxWatcher boxes;
+    TempFile good("tickora good.wav", MakeWaveFile(0.05));
+    TempFile lying("tickora lying header.wav", MakeLyingWaveFile());
+    const char szPipe[] = "\\\\.\\pipe\\tickora wave";
+    HANDLE hPipe =
+        CreateNamedPipeA(szPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(hPipe, INVALID_HANDLE_VALUE);
+    char szTemp[MAX_PATH];
+    GetTempPathA(sizeof szTemp, szTemp);
+    CTestTickoraDlg dlg;
+    RunModal(dlg, [&] {
+        dlg.ChooseWaveFileForTest(good.Path().c_str());
+        ASSERT_EQ(boxes.Count(), 0);
+        int nBoxes = 0;
+        for (const char* pszPath :
+             {szPipe, "NUL", static_cast<const char*>(szTemp), lying.Path().c_str()}) {
+            SCOPED_TRACE(pszPath);
+            dlg.ChooseWaveFileForTest(pszPath);
+            ASSERT_EQ(boxes.Count(), ++nBoxes);
+            EXPECT_EQ(boxes.Texts().back(), kCannotPlay);
+            EXPECT_EQ(dlg.WaveFile().GetString(), good.Path());
+            EXPECT_EQ(dlg.TickSoundChoice(), TickWaveFile);
+        }
+    });
+    CloseHandle(hPipe);
+}
+
+// A header read that stalls, as on a share that dropped, while a file is chosen during the
+// beat: the choice gives up and says so, the beat goes on with the file it had, no tick reads
+// a file, and Stop and closing the window return while the read still hangs.
+TEST(Engine, AWaveFileReadThatStallsNeverHoldsUpThePanel) {
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    WaveFileReadStall stall;
+    TempFile playing("tickora playing.wav", MakeWaveFile(0.05));
+    TempFile stalling("tickora on a dropped share.wav", MakeWaveFile(0.05));
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        dlg.ChooseWaveFileForTest(playing.Path().c_str());
+        MoveSlider(dlg, 240);
+        ClickButton(dlg, IDC_START_STOP);
+        int nReadsAtStart = stall.nReads;
+        ASSERT_TRUE(PumpUntil(
+            dlg, [&] { return rec.nWaveStarts >= 2; }, 3000));
+        EXPECT_EQ(stall.nReads, nReadsAtStart) << "a tick read the wave file";
+
+        stall.bStall = true;
+        dlg.ChooseWaveFileForTest(stalling.Path().c_str());
+        EXPECT_TRUE(stall.bReadStalled);
+        ASSERT_EQ(boxes.Count(), 1);
+        EXPECT_EQ(boxes.Texts()[0], kCannotPlay);
+        EXPECT_EQ(dlg.WaveFile().GetString(), playing.Path());
+        int nStarts = rec.nWaveStarts;
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return rec.nWaveStarts > nStarts; }, 3000));
+
+        ClickButton(dlg, IDC_START_STOP);
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_TRUE(stall.bReadStalled) << "Stop waited for the stalled read";
+        ClickButton(dlg, IDC_START_STOP);
+        ASSERT_TRUE(PumpUntil(
+            dlg, [&] { return rec.nWaveStarts > nStarts + 1; }, 3000));
+        ClickButton(dlg, IDCANCEL);
+    });
+    EXPECT_TRUE(stall.bReadStalled) << "closing waited for the stalled read";
+    EXPECT_EQ(boxes.Count(), 1);
 }

@@ -137,18 +137,20 @@ def windows_path(unix_path):
 # --- the program ---------------------------------------------------------------------------
 
 class App:
-    """One tickora.exe started with `wine`, as a user would; stopped by its own pid."""
+    """One tickora.exe started with `wine`, as a user would (or by another command, such as
+    the installed launcher, with its own environment); stopped by its own pid."""
 
-    def __init__(self, workdir, name="app"):
+    def __init__(self, workdir, name="app", command=None, env=None):
         self.exe = env_path("TICKORA_EXE")
         self.probe_exe = env_path("TICKORA_PROBE")
         self.workdir = workdir
         self.log_path = os.path.join(workdir, name + ".log")
         self._log = open(self.log_path, "wb")
         # Output to a file: Wine's background processes keep inherited pipes open.
-        self.proc = subprocess.Popen(["wine", self.exe], stdin=subprocess.DEVNULL,
+        self.env = env
+        self.proc = subprocess.Popen(command or ["wine", self.exe], stdin=subprocess.DEVNULL,
                                      stdout=self._log, stderr=subprocess.STDOUT,
-                                     cwd=workdir, start_new_session=True)
+                                     cwd=workdir, start_new_session=True, env=env)
         self._probe_out = os.path.join(workdir, name + ".probe.json")
         self.last = None
         self.files_chosen = 0
@@ -179,7 +181,7 @@ class App:
         with open(self._probe_out, "wb") as out:
             try:
                 subprocess.run(["wine", self.probe_exe, command], stdin=subprocess.DEVNULL,
-                               stdout=out, stderr=subprocess.DEVNULL, timeout=20)
+                               stdout=out, stderr=subprocess.DEVNULL, timeout=20, env=self.env)
             except subprocess.TimeoutExpired:
                 raise AssertionError("tickora_probe %s did not answer within 20 s" % command)
         with open(self._probe_out, "rb") as f:

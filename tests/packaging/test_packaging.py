@@ -19,7 +19,8 @@ import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from harness import env_path, wait_for  # noqa: E402
+from harness import (IDC_START_STOP, App, Listener, env_path, wait_for,  # noqa: E402
+                     write_wave)
 
 MAIN_TITLE = "Tickora 1.0"  # the panel's caption (res/tickora.rc)
 # What make install writes under PREFIX, and what uninstall leaves: PREFIX's own directories.
@@ -70,13 +71,18 @@ def tree(root):
     return sorted(files), sorted(dirs)
 
 
-def run_env():
-    """The variables scripts/run-env.sh sets, as the program must see them."""
+def run_env(env=None):
+    """The environment after scripts/run-env.sh is sourced in env (an empty one by default)."""
     out = subprocess.run(["sh", "-c", '. "$1" && env -0', "sh",
                           os.path.join(ROOT, "scripts", "run-env.sh")],
-                         env={}, stdout=subprocess.PIPE, check=True, timeout=10).stdout
+                         env=env or {}, stdout=subprocess.PIPE, check=True, timeout=10).stdout
     values = dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
     return {k: v for k, v in values.items() if k not in ("PWD", "SHLVL", "_")}
+
+
+def without_locale(env):
+    return {k: v for k, v in env.items() if k != "LANG" and k != "LANGUAGE"
+            and not k.startswith("LC_")}
 
 
 def saved_desktop(prefix):
@@ -106,6 +112,7 @@ class WineRun:
 
     def __init__(self, args, prefix, env, log_path):
         self.prefix = prefix
+        self.env = env
         self._log = open(log_path, "wb")
         self.log_path = log_path
         # Output to a file: Wine's background processes keep inherited pipes open.
@@ -162,7 +169,9 @@ class Packaging(unittest.TestCase):
         self.assertGreater(pid, 0, "the window names no process")
         env = process_env(pid)
         self.assertEqual(os.path.realpath(env.get("WINEPREFIX", "")), os.path.realpath(prefix))
-        expected = run_env()
+        # The names run-env.sh may set, with the values it gives them in this environment.
+        after = run_env(run.env)
+        expected = {k: after.get(k) for k in run_env()}
         self.assertIn("WINEDEBUG", expected)
         self.assertEqual({k: env.get(k) for k in expected}, expected)
 
@@ -210,9 +219,37 @@ class Packaging(unittest.TestCase):
             self.assert_runs_as_own_window(run, prefix)
         finally:
             run.stop()
+        self.check_non_ascii_file_plays_without_a_locale(root + "/bin/tickora", env, prefix,
+                                                         work)
 
         make("uninstall", "DESTDIR=" + destdir, "PREFIX=/usr")
         self.assertEqual(tree(root), ([], SHARED_DIRS))
+
+    def check_non_ascii_file_plays_without_a_locale(self, launcher, env, prefix, work):
+        """Wine maps file names through the locale's character type; a session with no locale
+        (LANG unset, as in many minimal installs) must still play a file named in Latin-1."""
+        env = dict(without_locale(env), WINEPREFIX=prefix)  # the probe's; the launcher's own
+        self.assertEqual(run_env(env).get("LC_CTYPE"), "C.UTF-8")
+        folder = os.path.join(work, "T\u00e4kt \u00dcbung")
+        os.makedirs(folder)
+        path = os.path.join(folder, "Kl\u00e4ng \u00e9.wav")
+        write_wave(path, [(3000, 50, 16000)])
+        ear = Listener(work)
+        app = App(work, "launcher-no-locale", command=[launcher], env=env)
+        try:
+            app.wait_ready(timeout=120)
+            s = app.choose_file(path)
+            self.assertEqual(app.message_boxes(s), [], "the file was refused")
+            self.assertTrue(s["wave"])
+            app.click_control(IDC_START_STOP)
+            start, end = ear.listen(1600)
+            self.assertGreaterEqual(len(ear.onsets(start, end)), 2, "the file was not heard")
+            self.assertEqual(app.message_boxes(), [])
+        finally:
+            app.kill()
+            ear.stop()
+            subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
 
     def check_launcher_messages(self, launcher, work):
         """Without a display, or without Wine, the launcher says what to do and starts nothing."""

@@ -5,9 +5,13 @@
 #include <commctrl.h>
 #include <dlgs.h>
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <utility>
 
 #include "Multimedia.h"
@@ -161,7 +165,30 @@ namespace {
 MultimediaRecorder& Rec() { return *MultimediaRecorder::s_pCurrent; }
 const MultimediaApi& Sys() { return SystemMultimedia(); }
 
+// Whether another thread can take the tick gate now. A tick in flight may hold it for one
+// click; the dialog thread, which waits in here, never lets go, so holding it means no answer.
+bool AnotherThreadCanHoldTicks() {
+    struct Shared {
+        HANDLE hTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ~Shared() { CloseHandle(hTaken); }
+    };
+    auto pShared = std::make_shared<Shared>();
+    std::thread([pShared] {
+        auto hold = CTestTickoraDlg::HoldTicksForTest();
+        SetEvent(pShared->hTaken);
+    }).detach();
+    return WaitForSingleObject(pShared->hTaken, 2000) == WAIT_OBJECT_0;
+}
+
+// Every multimedia call of the dialog's thread is made with the gate free: winmm may wait
+// for its timer thread, and that may be waiting for the gate.
+void CheckGateIsFree() {
+    if (GetCurrentThreadId() == Rec().DialogThread() && !AnotherThreadCanHoldTicks())
+        ++Rec().nCallsWithTicksHeld;
+}
+
 MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
+    CheckGateIsFree();
     if (Rec().bFailDevCaps)
         return TIMERR_NOCANDO;
     if (Rec().capsOverride.wPeriodMax != 0) {
@@ -172,18 +199,21 @@ MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
 }
 
 MMRESULT WINAPI RecBeginPeriod(UINT u) {
+    CheckGateIsFree();
     ++Rec().nBeginPeriod;
     Rec().uLastBeginPeriod = u;
     return Sys().timeBeginPeriod(u);
 }
 
 MMRESULT WINAPI RecEndPeriod(UINT u) {
+    CheckGateIsFree();
     ++Rec().nEndPeriod;
     Rec().uLastEndPeriod = u;
     return Sys().timeEndPeriod(u);
 }
 
 MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PTR dw, UINT f) {
+    CheckGateIsFree();
     ++Rec().nSetEvent;
     Rec().uLastDelay = uDelay;
     Rec().uLastResolution = uRes;
@@ -195,6 +225,7 @@ MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PT
 }
 
 MMRESULT WINAPI RecKillEvent(UINT uId) {
+    CheckGateIsFree();
     ++Rec().nKillEvent;
     MMRESULT result = Sys().timeKillEvent(uId);
     if (Rec().onKillEvent)
@@ -203,6 +234,7 @@ MMRESULT WINAPI RecKillEvent(UINT uId) {
 }
 
 BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
+    CheckGateIsFree();
     if (!psz) {
         ++Rec().nWaveStops;
         Rec().bLastWaveCallWasStop = true;
@@ -219,6 +251,7 @@ BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
 }
 
 BOOL WINAPI RecSndPlaySound(LPCSTR psz, UINT f) {
+    CheckGateIsFree();
     ++Rec().nClicks;
     if (Rec().onClick)
         Rec().onClick();
@@ -229,6 +262,7 @@ BOOL WINAPI RecSndPlaySound(LPCSTR psz, UINT f) {
 
 MMRESULT WINAPI RecWaveOutOpen(LPHWAVEOUT ph, UINT uDevice, LPCWAVEFORMATEX pFormat,
                                DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
+    CheckGateIsFree();
     if (Rec().bNoWaveDevice)
         return MMSYSERR_NODRIVER;
     MMRESULT result = Sys().waveOutOpen(ph, uDevice, pFormat, dwCallback, dwInstance, fdwOpen);
@@ -238,24 +272,71 @@ MMRESULT WINAPI RecWaveOutOpen(LPHWAVEOUT ph, UINT uDevice, LPCWAVEFORMATEX pFor
 }
 
 MMRESULT WINAPI RecWaveOutClose(HWAVEOUT h) {
+    CheckGateIsFree();
     ++Rec().nWaveOutCloses;
     return Sys().waveOutClose(h);
 }
 
 } // namespace
 
-MultimediaRecorder::MultimediaRecorder() {
+MultimediaRecorder::MultimediaRecorder() : m_dwDialogThread(GetCurrentThreadId()) {
     s_pCurrent = this;
     Multimedia() = {RecDevCaps,      RecBeginPeriod, RecEndPeriod,   RecSetEvent,   RecKillEvent,
                     RecPlaySound,    RecSndPlaySound, RecWaveOutOpen, RecWaveOutClose};
 }
 
 MultimediaRecorder::~MultimediaRecorder() {
+    EXPECT_EQ(nCallsWithTicksHeld, 0) << "a multimedia call while the dialog held the tick gate";
     Multimedia() = SystemMultimedia();
     s_pCurrent = nullptr;
 }
 
 std::string MultimediaRecorder::LastWavePath() const { return m_strLastWavePath; }
+
+// --- stalling wave-file reads ---------------------------------------------------------
+
+WaveFileReadStall* WaveFileReadStall::s_pCurrent = nullptr;
+
+namespace {
+
+BOOL WINAPI StallableReadFile(HANDLE hFile, LPVOID pBuffer, DWORD cb, LPDWORD pcbRead,
+                              LPOVERLAPPED pOverlapped) {
+    WaveFileReadStall& stall = *WaveFileReadStall::s_pCurrent;
+    ++stall.nReads;
+    if (stall.bStall) {
+        stall.bReadStalled = true;
+        SetEvent(stall.m_hStalled);
+        WaitForSingleObject(stall.m_hRelease, 10000);
+        stall.bReadStalled = false;
+    }
+    return SystemWaveFileIo().ReadFile(hFile, pBuffer, cb, pcbRead, pOverlapped);
+}
+
+} // namespace
+
+WaveFileReadStall::WaveFileReadStall()
+    : m_hStalled(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    s_pCurrent = this;
+    WaveFileIo().ReadFile = StallableReadFile;
+}
+
+// A stalled read still running on the check's thread finishes first: it refers to this object.
+WaveFileReadStall::~WaveFileReadStall() {
+    Release();
+    for (int n = 0; n < 500 && bReadStalled; ++n)
+        Sleep(10);
+    WaveFileIo() = SystemWaveFileIo();
+    s_pCurrent = nullptr;
+    CloseHandle(m_hStalled);
+    CloseHandle(m_hRelease);
+}
+
+bool WaveFileReadStall::WaitStalled(DWORD dwTimeoutMs) {
+    return WaitForSingleObject(m_hStalled, dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+void WaveFileReadStall::Release() { SetEvent(m_hRelease); }
 
 // --- holding a tick -------------------------------------------------------------------
 

@@ -85,10 +85,32 @@ public:
     std::atomic<UINT> uLastBeginPeriod{0}, uLastEndPeriod{0}, uLastDelay{0}, uLastResolution{0};
     std::atomic<UINT> uLastEventId{0};
     std::atomic<bool> bLastWaveCallWasStop{false};
+    // Calls the dialog's thread made while another thread could not take the tick gate.
+    std::atomic<int> nCallsWithTicksHeld{0};
     std::string LastWavePath() const;
+    DWORD DialogThread() const { return m_dwDialogThread; }
 
     static MultimediaRecorder* s_pCurrent;
     std::string m_strLastWavePath;
+
+private:
+    DWORD m_dwDialogThread; // the thread that made the recorder
+};
+
+// Makes reads of wave files through the check's seam stall while bStall is set, holding each
+// such read until the test lets it go; counts reads and remembers the threads they came from.
+class WaveFileReadStall {
+public:
+    WaveFileReadStall();
+    ~WaveFileReadStall();
+    std::atomic<bool> bStall{false};
+    std::atomic<int> nReads{0};
+    std::atomic<bool> bReadStalled{false}; // a read is held right now
+    bool WaitStalled(DWORD dwTimeoutMs = 3000);
+    void Release();
+
+    static WaveFileReadStall* s_pCurrent;
+    HANDLE m_hStalled, m_hRelease;
 };
 
 // Holds a tick at a chosen point: the timer's thread calls Hold() there and waits until the
@@ -143,7 +165,13 @@ public:
     CToolTipCtrl* ToolTip() const { return m_pToolTip.get(); }
     CSliderCtrl& Slider() { return m_sliderTempo; }
     HWND StartStopButton() const { return m_btnStartStop.m_hWnd; }
-    void SetWaveFileForTest(const char* psz) { m_strWaveFile = psz; }
+    // The file as if chosen, with what its check finds, playable or not.
+    void SetWaveFileForTest(const char* psz) { SetWaveFile(psz, CheckWaveFile(psz, 1000)); }
+    // What confirming the file dialog with psz does.
+    void ChooseWaveFileForTest(const char* psz) { UseChosenWaveFile(psz); }
+    [[nodiscard]] static std::unique_lock<std::recursive_mutex> HoldTicksForTest() {
+        return HoldTicks();
+    }
     void RefreshControls() { UpdateData(FALSE); }
     void RefreshMembers() { UpdateData(TRUE); }
     void SetTickSoundMember(int n) { m_nTickSound = n; }
