@@ -291,16 +291,27 @@ class App:
     def open_file_dialog_via(self, cid):
         self.click_control(cid)
         park_mouse()
+        if self.env is not None:
+            # Its own X window, with no window manager to give it the keyboard.
+            wait_for("the file dialog's X window to take the keyboard", lambda: run_tool(
+                ["xdotool", "search", "--onlyvisible", "--name", "^Open$", "windowfocus",
+                 "--sync"], timeout=10) == 0, timeout=15, interval=0.2)
         return self.wait_state("the file-open dialog, in front and focused",
                                lambda s: any(d["focused"] for d in self.dialogs(s, "open")), 15)
 
-    def choose_file(self, unix_path, via=IDC_SELECT_WAVE):
-        """Selects a file in the program's file-open dialog by typing its Z:\\ path."""
+    def choose_file(self, unix_path, via=IDC_SELECT_WAVE, refused=False):
+        """Selects a file in the program's file-open dialog by typing its Z:\\ path. A file
+        the program refuses (refused=True) leaves its message box open."""
         self.open_file_dialog_via(via)
         self.type_file_name(windows_path(unix_path))
         key("Return")
-        s = self.wait_state("the file dialog to accept %s" % unix_path,
-                            lambda s: not self.dialogs(s, "open") and s["enabled"], 15)
+        if refused:
+            s = self.wait_state("the program to refuse %s" % unix_path,
+                                lambda s: not self.dialogs(s, "open") and self.message_boxes(s),
+                                15)
+        else:
+            s = self.wait_state("the file dialog to accept %s" % unix_path,
+                                lambda s: not self.dialogs(s, "open") and s["enabled"], 15)
         self.files_chosen += 1
         return s
 
@@ -319,7 +330,10 @@ class App:
                 return
             except AssertionError:
                 key("ctrl+a", "BackSpace")
-        raise AssertionError("could not type %r into the file dialog" % path)
+        boxes = [c["text"] for d in self.dialogs(self.last, "open") for c in d["controls"]
+                 if c["id"] == FILE_NAME_BOX]
+        raise AssertionError("could not type %r into the file dialog; it holds %r"
+                             % (path, boxes))
 
     def cancel_file_dialog(self):
         key("Escape")

@@ -106,6 +106,15 @@ class BadWaveFiles(E2ECase):
         self.assertEqual((s["builtin"], s["wave"], tuple(s["lamp"])), (True, False, LAMP_OFF),
                          what)
 
+    def expect_refused(self, app, path, what):
+        """The file is read when it is chosen: one with no sound is reported at once, and the
+        choice stays the built-in click."""
+        s = app.choose_file(path, refused=True)
+        self.assertEqual(app.message_boxes(s)[0]["text"], CANNOT_PLAY, what)
+        s = app.press_message_ok()
+        self.assertEqual((s["builtin"], s["wave"], tuple(s["lamp"])), (True, False, LAMP_OFF),
+                         what)
+
     def test_files_that_cannot_be_played_are_reported(self):
         app = self.app
         tone = os.path.join(self.folder, "tone.wav")
@@ -113,8 +122,7 @@ class BadWaveFiles(E2ECase):
         def empty():
             path = os.path.join(self.folder, "empty.wav")
             open(path, "wb").close()
-            app.choose_file(path)
-            self.expect_cannot_play(app, "empty")
+            self.expect_refused(app, path, "empty")
 
         def missing():
             path = os.path.join(self.folder, "gone.wav")
@@ -160,8 +168,8 @@ class BadWaveFiles(E2ECase):
 
     def test_files_that_hold_no_playable_sound_are_reported(self):
         """Under Wine the asynchronous PlaySoundA reports success for a file that holds no
-        sound; the program reads the header and reports these like a missing file. A file cut
-        off in its samples is still a sound: it plays what there is."""
+        sound; the program reads the header when the file is chosen and refuses these there.
+        A file cut off in its samples is still a sound: it plays what there is."""
         app = self.app
         text = os.path.join(self.folder, "notes.wav")
         with open(text, "w") as f:
@@ -173,8 +181,7 @@ class BadWaveFiles(E2ECase):
 
         def both_files():
             for path in (text, cut_in_header):
-                app.choose_file(path)
-                self.expect_cannot_play(app, os.path.basename(path))
+                self.expect_refused(app, path, os.path.basename(path))
 
         self.assert_rounds_leave_nothing(app, both_files, "files with no sound", extra_rounds=1)
 

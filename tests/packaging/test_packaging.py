@@ -230,7 +230,7 @@ class Packaging(unittest.TestCase):
         (LANG unset, as in many minimal installs) must still play a file named in Latin-1."""
         env = dict(without_locale(env), WINEPREFIX=prefix)  # the probe's; the launcher's own
         self.assertEqual(run_env(env).get("LC_CTYPE"), "C.UTF-8")
-        folder = os.path.join(work, "T\u00e4kt \u00dcbung")
+        folder = os.path.join(work, "T\u00e4kt \u00fcbung")
         os.makedirs(folder)
         path = os.path.join(folder, "Kl\u00e4ng \u00e9.wav")
         write_wave(path, [(3000, 50, 16000)])
