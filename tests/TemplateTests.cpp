@@ -59,7 +59,7 @@ public:
                                                    "listbox", "scrollbar", "combobox"};
             if (bClass && ordinal >= 0x80 && ordinal <= 0x85)
                 return kClasses[ordinal - 0x80];
-            return "#" + std::to_string(ordinal);
+            return std::string("#").append(std::to_string(ordinal));
         }
         m_p -= sizeof(WORD);
         std::string s = WideString();
