@@ -18,9 +18,10 @@ namespace {
 // that could wait for another thread. So the only wait on the dialog thread is for the gate,
 // and the tick that holds it never waits for the dialog thread: it plays, beeps, asks the
 // device, looks at a file's attributes, kills its own event and posts, and reads no file
-// contents. Events are started and killed outside the gate; a new id is stored only after the
-// old event was retired and the gate drained. The dialog thread thus waits at most for one
-// tick, the built-in click (~120 ms).
+// contents. None of these calls is handed a window, callback or lock of the dialog thread's,
+// and posting never waits. Events are started and killed outside the gate; a new id is stored
+// only after the old event was retired and the gate drained. The dialog thread thus waits at
+// most for one tick, the built-in click (~120 ms).
 std::recursive_mutex g_mutexTicks;
 std::vector<CTickoraDlg*> g_ticking;
 
