@@ -104,10 +104,16 @@ WaveFormatBlob ReadWaveImageFormat(const void* pImage, DWORD cbImage) {
     });
 }
 
+// Wine answers a mere format query from what it learned when it first reached the sound
+// server, even once the server has gone; opening a device for real fails then.
 bool CanPlayWaveFormat(const WaveFormatBlob& format) {
     if (format.empty())
         return false;
     auto* pFormat = reinterpret_cast<const WAVEFORMATEX*>(format.data());
-    return Multimedia().waveOutOpen(nullptr, WAVE_MAPPER, pFormat, 0, 0, WAVE_FORMAT_QUERY) ==
-           MMSYSERR_NOERROR;
+    HWAVEOUT hWaveOut = nullptr;
+    if (Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER, pFormat, 0, 0, CALLBACK_NULL) !=
+        MMSYSERR_NOERROR)
+        return false;
+    CUniqueWaveOut close(hWaveOut);
+    return true;
 }

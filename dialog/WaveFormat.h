@@ -23,5 +23,5 @@ WaveFormatBlob ReadWaveFormat(const WaveReadAt& read);
 // The same for a wave image in memory; never reads outside it.
 WaveFormatBlob ReadWaveImageFormat(const void* pImage, DWORD cbImage);
 
-// Whether the sound device can play the format; asks without opening a device.
+// Whether the sound device can play the format now: opens a device for it and closes it again.
 bool CanPlayWaveFormat(const WaveFormatBlob& format);
