@@ -34,7 +34,7 @@ INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
     $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
     $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
 
-.PHONY: all deps configure build run test bench dist install uninstall screenshot clean
+.PHONY: all deps configure build program run test bench dist install uninstall screenshot clean
 
 all: build
 
@@ -48,7 +48,11 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j2 -- --no-print-directory
 
-run: build
+# Only the program: the first start should not wait for the tests and benchmarks to build.
+program: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j2 --target tickora -- --no-print-directory
+
+run: program
 	@scripts/run-app.sh $(RUN_PREFIX) $(EXE)
 
 test: build
