@@ -24,7 +24,7 @@ out=$(realpath "$out")
 rm -f "$out/job.status" "$out/job.log" "$out/console.log"
 
 args=(
-    -machine pc -cpu max,-smap,-smep -smp 2 -m 1024
+    -machine pc -smp 2 -m 1024
     -accel tcg,thread=multi
     -display none -monitor none -serial "file:$out/console.log"
     -no-reboot -nic none
