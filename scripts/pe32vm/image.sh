@@ -40,7 +40,7 @@ printf "%s\n" "#!/bin/sh" "[ \"\$1\" = prereqs ] && exit 0" ". /usr/share/initra
     "manual_add_modules virtio_pci virtio_blk ext4" >"$d/hooks/tickora"
 chmod 755 "$d/hooks/tickora"'
 PREFIX_FILES=(scripts/wineprefix.sh scripts/pe32vm/guest-prefix.sh)
-PREFIX_SECONDS=1200
+PREFIX_SECONDS=600
 
 log() { printf 'pe32vm: %s\n' "$*" >&2; }
 die() { log "$*"; exit 1; }
@@ -59,7 +59,7 @@ make_root() {
     local root=$1 wrap=()
     # mmdebstrap runs the packages' scripts in the new root, which needs i386 code to run.
     host_runs_i386 || wrap=(python3 scripts/pe32vm/i386-userns.py)
-    timeout 1800 "${wrap[@]}" mmdebstrap --mode=root --variant=minbase --architectures=i386 \
+    timeout 1200 "${wrap[@]}" mmdebstrap --mode=root --variant=minbase --architectures=i386 \
         --include="$(IFS=,; echo "${PACKAGES[*]}")" \
         --aptopt='APT::Install-Recommends "false"' \
         "${EXCLUDE[@]/#/--dpkgopt=path-exclude=}" \
@@ -118,4 +118,8 @@ base=$CACHE/base-$(base_key)
 [[ -f $base/root.img ]] || build_base "$base"
 ready=$CACHE/prefix-$( { base_key; cat "${PREFIX_FILES[@]}"; } | sha256sum | cut -c1-16)
 [[ -f $ready/root.img ]] || build_prefix "$base" "$ready"
+# Images of other versions of these files (2-4 GB each) go when unused for two weeks.
+touch "$base" "$ready"
+find "$CACHE" -mindepth 1 -maxdepth 1 -type d \( -name 'base-*' -o -name 'prefix-*' \) \
+    -mtime +14 -exec rm -rf {} +
 printf '%s\n' "$ready"

@@ -45,7 +45,7 @@ record testbed "$status" "$t"
 # A group that hangs is stopped, so that the smoke still runs.
 while read -r name filter; do
     t=$(uptime_s)
-    timeout -k 10 900 wine "$bin/tickora_tests.exe" --gtest_filter="$filter" \
+    timeout -k 10 600 wine "$bin/tickora_tests.exe" --gtest_filter="$filter" \
         >"$out/gtest-$name.log" 2>&1
     status=$?
     # A filter that matches nothing would pass silently.
@@ -56,6 +56,6 @@ done <"$out/groups"
 t=$(uptime_s)
 TICKORA_EXE=$bin/tickora.exe TICKORA_PROBE=$bin/tickora_probe.exe \
     TICKORA_E2E_DIR=/tmp/e2e PYTHONDONTWRITEBYTECODE=1 \
-    timeout -k 10 1200 python3 tests/pe32/test_pe32_smoke.py >"$out/smoke.log" 2>&1
+    timeout -k 10 900 python3 tests/pe32/test_pe32_smoke.py >"$out/smoke.log" 2>&1
 record e2e-smoke $? "$t"
 exit "$failed"

@@ -10,8 +10,9 @@ cd "$(dirname "$0")/../.."
 
 build=$(realpath "${1:?usage: pe32.sh <win32-build-dir> [name=filter...]}")
 shift
-# Boot, prefix check, test bed, the groups and the smoke; a guest that hangs is stopped.
-GUEST_SECONDS=2400
+# Boot, prefix check, test bed, the groups and the smoke (about 150 s measured); a guest that
+# hangs is stopped.
+GUEST_SECONDS=1200
 
 if [[ ${TICKORA_PE32_EMULATE:-} != 1 ]] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "pe32: skipped: this host runs i386 code, so the other tests run the PE32 build itself"

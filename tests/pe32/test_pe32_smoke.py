@@ -55,10 +55,11 @@ class PE32Smoke(unittest.TestCase):
         iv = audio.intervals(onsets)
         print("  heard %d clicks in %d ms, median interval %.0f ms: %s"
               % (len(onsets), LISTEN_MS, audio.median(iv), [round(v) for v in iv]), flush=True)
-        # Counted, not timed: a beat that died after its first tick or never started is a
-        # handful of clicks at most.
-        self.assertGreaterEqual(len(onsets), LISTEN_MS // 500 // 2,
-                                "%d clicks heard in %d ms at 120 bpm" % (len(onsets), LISTEN_MS))
+        # Counted, not timed: emulation may delay clicks, never add any; a beat that died
+        # after its first tick or never started is a click or two at most.
+        expected = LISTEN_MS // 500
+        self.assertTrue(expected // 4 <= len(onsets) <= expected + 1,
+                        "%d clicks heard in %d ms at 120 bpm" % (len(onsets), LISTEN_MS))
         self.assertEqual(app.state()["readout"], "120 bpm")
 
         self.step("Stop")
