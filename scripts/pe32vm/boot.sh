@@ -23,6 +23,7 @@ mkdir -p "$out"
 out=$(realpath "$out")
 rm -f "$out/job.status" "$out/job.log" "$out/console.log"
 
+# shellcheck disable=SC2054  # commas inside qemu option values
 args=(
     -machine pc -smp 2 -m 1024
     -accel tcg,thread=multi

@@ -16,7 +16,7 @@ import sys
 CLONE_NEWNS = 0x00020000
 CLONE_NEWPID = 0x20000000
 CLONE_NEWUSER = 0x10000000
-QEMU = os.environ.get("I386_USERNS_QEMU", "/usr/bin/qemu-i386-static")
+QEMU = "/usr/bin/qemu-i386-static"
 BINFMT = "/proc/sys/fs/binfmt_misc"
 # The ELF header of an i386 executable or shared object; F: qemu is opened now, so it runs
 # inside a chroot that does not have it.

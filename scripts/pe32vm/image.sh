@@ -86,8 +86,9 @@ build_base() {
         die "mmdebstrap failed (log: $work/mmdebstrap.log)"
     }
     install -m 755 scripts/pe32vm/guest-init "$work/root/usr/local/sbin/tickora-guest"
-    cp "$(ls "$work"/root/boot/vmlinuz-*-686 | tail -n 1)" "$work/vmlinuz"
-    cp "$(ls "$work"/root/boot/initrd.img-*-686 | tail -n 1)" "$work/initrd.img"
+    local kernels=("$work"/root/boot/vmlinuz-*-686) initrds=("$work"/root/boot/initrd.img-*-686)
+    cp "${kernels[-1]}" "$work/vmlinuz"
+    cp "${initrds[-1]}" "$work/initrd.img"
     make_disk "$work/root" "$work/root.img"
     rm -rf "$work/root"
     mv "$work" "$dir"
@@ -100,7 +101,7 @@ build_prefix() {
     mkdir -p "$work"
     cp --sparse=always "$base/root.img" "$work/root.img"
     cp "$base/vmlinuz" "$base/initrd.img" "$work/"
-    log "making the Wine prefix inside the guest (several minutes, once)"
+    log "making the Wine prefix inside the guest (about a minute, once)"
     scripts/pe32vm/boot.sh "$work" scripts/pe32vm/guest-prefix.sh "$work/out" "$PREFIX_SECONDS" --keep || {
         tail -n 30 "$work/out/job.log" >&2 || true
         die "making the Wine prefix in the guest failed (logs: $work/out)"
@@ -112,7 +113,7 @@ build_prefix() {
 mkdir -p "$CACHE"
 exec 8>"$CACHE/.lock"
 # Another run may be building the same image; it takes a while.
-flock -w 3600 8 || die "timed out waiting for another build of the image in $CACHE"
+flock -w 2400 8 || die "timed out waiting for another build of the image in $CACHE"
 
 base=$CACHE/base-$(base_key)
 [[ -f $base/root.img ]] || build_base "$base"

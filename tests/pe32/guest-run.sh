@@ -7,7 +7,7 @@
 set -uo pipefail
 src=$1
 out=$2
-cd "$src"
+cd "$src" || exit 1
 
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 since() { awk -v s="$1" '{ printf "%.0f", $1 - s }' /proc/uptime; }

@@ -26,7 +26,7 @@ for exe in tickora.exe tickora_tests.exe tickora_probe.exe; do
 done
 
 start=$SECONDS
-image=$(TICKORA_PE32_EMULATE=1 scripts/pe32vm/image.sh)
+image=$(scripts/pe32vm/image.sh)
 echo "pe32: image $image ($((SECONDS - start)) s)"
 
 out=$build/pe32
