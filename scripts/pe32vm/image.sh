@@ -110,6 +110,8 @@ build_prefix() {
     log "prefix ready in $((SECONDS - start)) s: $dir"
 }
 
+# Only the image directory goes to stdout; the tools' chatter goes with the log to stderr.
+exec 3>&1 1>&2
 mkdir -p "$CACHE"
 exec 8>"$CACHE/.lock"
 # Another run may be building the same image; it takes a while.
@@ -123,4 +125,4 @@ ready=$CACHE/prefix-$( { base_key; cat "${PREFIX_FILES[@]}"; } | sha256sum | cut
 touch "$base" "$ready"
 find "$CACHE" -mindepth 1 -maxdepth 1 -type d \( -name 'base-*' -o -name 'prefix-*' \) \
     -mtime +14 -exec rm -rf {} +
-printf '%s\n' "$ready"
+printf '%s\n' "$ready" >&3

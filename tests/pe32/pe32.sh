@@ -38,7 +38,8 @@ for group in "$@"; do printf '%s %s\n' "${group%%=*}" "${group#*=}"; done >"$out
 start=$SECONDS
 scripts/pe32vm/boot.sh "$image" tests/pe32/guest-run.sh "$out" "$GUEST_SECONDS" && status=0 || status=$?
 echo "pe32: guest run $((SECONDS - start)) s; steps (seconds of guest time):"
-sed 's/^/  /' "$out/steps" 2>/dev/null || echo "  (none recorded)"
+[[ -f $out/steps ]] || : >"$out/steps"
+sed 's/^/  /' "$out/steps"
 # What failed, in full.
 while read -r name verdict _; do
     [[ $verdict == FAILED ]] || continue
@@ -50,7 +51,7 @@ while read -r name verdict _; do
     esac
     echo "---- $name: $log"
     tr -d '\r' <"$log" | tail -n 80
-done <"$out/steps" 2>/dev/null || true
+done <"$out/steps"
 if ((status != 0)) && [[ ! -s $out/steps ]]; then
     tail -n 40 "$out/job.log" 2>/dev/null || true
 fi
