@@ -9,6 +9,8 @@
 #   make screenshot   docs/screenshot.png, the panel on a desktop with a window manager
 
 BUILD_DIR := build/win32
+# The x86-64 build of the same sources, beside it: installed for hosts that cannot run i386 code.
+WIN64_DIR = $(dir $(BUILD_DIR))win64
 # The test bed's prefix has a Wine virtual desktop (no window manager there); make run's has
 # none, so that the panel is a window of the user's own desktop.
 WINE_PREFIX := $(CURDIR)/build/wineprefix
@@ -30,11 +32,12 @@ ICONS := $(foreach s,$(ICON_SIZES),$(ICON_DIR)/$(s)x$(s)/apps/tickora.png)
 INSTALLED_ICONS := $(foreach s,$(ICON_SIZES),\
     $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png)
 INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
-    $(LIB_DIR)/tickora.exe $(LIB_DIR)/run-env.sh $(LIB_DIR)/wineprefix.sh \
+    $(LIB_DIR)/tickora.exe $(LIB_DIR)/tickora-x86-64.exe $(LIB_DIR)/run-env.sh \
+    $(LIB_DIR)/wineprefix.sh $(LIB_DIR)/wine64/wine $(LIB_DIR)/wine64/wine-stable \
     $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
     $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
 
-.PHONY: all deps configure build run test bench dist install uninstall screenshot clean
+.PHONY: all deps configure build program program64 run test bench dist install uninstall screenshot clean
 
 all: build
 
@@ -48,7 +51,11 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j2 -- --no-print-directory
 
-run: build
+# Only the program: the first start should not wait for the tests and benchmarks to build.
+program: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j2 --target tickora -- --no-print-directory
+
+run: program
 	@scripts/run-app.sh $(RUN_PREFIX) $(EXE)
 
 test: build
@@ -64,9 +71,19 @@ dist: build
 $(ICONS) &: res/tickora.ico packaging/ico_to_png.py
 	python3 packaging/ico_to_png.py res/tickora.ico $(ICON_DIR) tickora $(ICON_SIZES)
 
-install: build $(ICONS)
+$(WIN64_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	      -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+program64: deps $(WIN64_DIR)/CMakeCache.txt
+	cmake --build $(WIN64_DIR) -j2 --target tickora -- --no-print-directory
+
+install: build program64 $(ICONS)
 	install -D -m 755 packaging/tickora $(DESTDIR)$(PREFIX)/bin/tickora
 	install -D -m 644 $(EXE) $(LIB_DIR)/tickora.exe
+	install -D -m 644 $(WIN64_DIR)/tickora.exe $(LIB_DIR)/tickora-x86-64.exe
+	install -D -m 755 scripts/wine64/wine $(LIB_DIR)/wine64/wine
+	ln -sf wine $(LIB_DIR)/wine64/wine-stable
 	install -D -m 644 scripts/run-env.sh $(LIB_DIR)/run-env.sh
 	install -D -m 755 scripts/wineprefix.sh $(LIB_DIR)/wineprefix.sh
 	install -D -m 644 packaging/tickora.desktop $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop
@@ -78,7 +95,7 @@ install: build $(ICONS)
 # empty, deepest first; PREFIX, bin, lib and share stay.
 uninstall:
 	rm -f $(INSTALLED)
-	@for d in $(LIB_DIR) $(DOC_DIR) $(foreach s,$(ICON_SIZES),\
+	@for d in $(LIB_DIR)/wine64 $(LIB_DIR) $(DOC_DIR) $(foreach s,$(ICON_SIZES),\
 	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps \
 	    $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)) \
 	    $(addprefix $(DESTDIR)$(PREFIX)/share/,icons/hicolor icons applications doc); do \

@@ -7,8 +7,10 @@ PACKAGES=(
     make cmake python3
     g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
     wine wine32:i386
-    # for hosts that cannot execute i386 code (scripts/winearch.sh)
+    # for hosts that cannot execute i386 code (scripts/winearch.sh), and the emulated i386 PC
+    # that runs the PE32 build there (scripts/pe32vm)
     wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    qemu-system-x86 qemu-user-static mmdebstrap arch-test e2fsprogs
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
     pulseaudio pulseaudio-utils
     desktop-file-utils
@@ -42,5 +44,5 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
 fi
-as_root apt-get update -qq
-as_root apt-get install -y -qq --no-install-recommends "${MISSING[@]}" >/dev/null
+as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
+as_root apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${MISSING[@]}" >/dev/null

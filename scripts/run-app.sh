@@ -18,7 +18,7 @@ PREFIX=$(realpath -m "$1")
 EXE=$2
 # shellcheck source=scripts/winearch.sh
 source scripts/winearch.sh
-winearch_select "$(dirname "$EXE")"
+winearch_select "$(dirname "$EXE")" tickora
 scripts/wineprefix.sh "$PREFIX" --desktop off
 # shellcheck source=scripts/run-env.sh
 . scripts/run-env.sh

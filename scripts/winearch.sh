@@ -5,12 +5,16 @@
 # program's real code, though not its PE32 build.
 #
 #   source scripts/winearch.sh
-#   winearch_select build/win32     # sets WINE_BUILD_DIR, exports WINEARCH (and PATH, WINELOADER)
+#   winearch_select build/win32 [target...]   # sets WINE_BUILD_DIR, exports WINEARCH (and PATH,
+#                                             # WINELOADER); builds those targets, or all
 
 host_runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
 winearch_select() {
-    local win32_dir=${1:?usage: winearch_select <win32-build-dir>}
+    local win32_dir=${1:?usage: winearch_select <win32-build-dir> [target...]}
+    shift
+    local -a targets=()
+    (($# == 0)) || targets=(--target "$@")
     if host_runs_i386; then
         WINE_BUILD_DIR=$win32_dir
         export WINEARCH=win32
@@ -24,5 +28,5 @@ winearch_select() {
         cmake -S . -B "$WINE_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
             -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    cmake --build "$WINE_BUILD_DIR" -j2 -- --no-print-directory
+    cmake --build "$WINE_BUILD_DIR" -j2 "${targets[@]}" -- --no-print-directory
 }

@@ -38,6 +38,8 @@ LAMP_ON = (255, 0, 0)
 LAMP_OFF = (128, 0, 0)
 # Far from every control, so that no tooltip shows and no click lands by accident.
 PARK_XY = (1000, 740)
+# How long one probe may take; a run under full-system emulation raises it.
+PROBE_TIMEOUT = 20.0
 
 
 def env_path(name):
@@ -181,9 +183,11 @@ class App:
         with open(self._probe_out, "wb") as out:
             try:
                 subprocess.run(["wine", self.probe_exe, command], stdin=subprocess.DEVNULL,
-                               stdout=out, stderr=subprocess.DEVNULL, timeout=20, env=self.env)
+                               stdout=out, stderr=subprocess.DEVNULL, timeout=PROBE_TIMEOUT,
+                               env=self.env)
             except subprocess.TimeoutExpired:
-                raise AssertionError("tickora_probe %s did not answer within 20 s" % command)
+                raise AssertionError("tickora_probe %s did not answer within %.0f s"
+                                     % (command, PROBE_TIMEOUT))
         with open(self._probe_out, "rb") as f:
             text = f.read().decode("utf-8", "replace").strip()
         try:
@@ -371,9 +375,9 @@ def summary(s):
 class Listener:
     """One recorder for a whole test class, started before the program so that it flows."""
 
-    def __init__(self, workdir, name="heard"):
+    def __init__(self, workdir, name="heard", flowing_timeout=10.0):
         self.rec = audio.Recorder(os.path.join(workdir, name + ".wav"))
-        self.rec.wait_until_flowing()
+        self.rec.wait_until_flowing(flowing_timeout)
 
     def mark(self):
         return self.rec.position_ms()

@@ -27,7 +27,10 @@ MAIN_TITLE = "Tickora 1.0"  # the panel's caption (res/tickora.rc)
 INSTALLED_FILES = [
     "bin/tickora",
     "lib/tickora/run-env.sh",
+    "lib/tickora/tickora-x86-64.exe",
     "lib/tickora/tickora.exe",
+    "lib/tickora/wine64/wine",
+    "lib/tickora/wine64/wine-stable",
     "lib/tickora/wineprefix.sh",
     "share/applications/tickora.desktop",
     "share/doc/tickora/LICENSE",
@@ -35,6 +38,32 @@ INSTALLED_FILES = [
     "share/icons/hicolor/32x32/apps/tickora.png",
 ]
 SHARED_DIRS = ["", "bin", "lib", "share"]
+# Debian's 32-bit Wine loader: where the kernel refuses i386 code, it cannot start.
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+
+
+def host_runs_i386():
+    return subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=30).returncode == 0
+
+
+def refused_loader(loader, work):
+    """A copy of a Wine loader that the kernel refuses with "Exec format error", as a kernel
+    without ia32 emulation refuses the 32-bit one: its ELF header names no known machine."""
+    path = os.path.join(work, "refused-" + os.path.basename(loader))
+    data = bytearray(read(loader))
+    data[18:20] = b"\xff\xff"  # e_machine
+    with open(path, "wb") as f:
+        f.write(data)
+    os.chmod(path, 0o755)
+    return path
+
+
+def mapped_files(pid):
+    with open("/proc/%d/maps" % pid, encoding="utf-8", errors="replace") as f:
+        return {line.split(None, 5)[5].strip() for line in f if len(line.split(None, 5)) == 6}
 
 
 def scratch(name):
@@ -174,6 +203,7 @@ class Packaging(unittest.TestCase):
         expected = {k: after.get(k) for k in run_env()}
         self.assertIn("WINEDEBUG", expected)
         self.assertEqual({k: env.get(k) for k in expected}, expected)
+        return pid
 
     def test_make_run_has_no_virtual_desktop_and_the_test_bed_has_one(self):
         self.assertEqual(saved_desktop(env_path("WINEPREFIX")), ("Default", "1024x768"))
@@ -196,6 +226,8 @@ class Packaging(unittest.TestCase):
         make("install", "DESTDIR=" + destdir, "PREFIX=/usr")
         self.assertEqual(tree(root)[0], INSTALLED_FILES)
         self.assertEqual(read(root + "/lib/tickora/tickora.exe"), read(env_path("TICKORA_EXE")))
+        self.assertEqual(read(root + "/lib/tickora/tickora-x86-64.exe"),
+                         read(env_path("TICKORA_EXE64")))
         self.assertTrue(os.access(root + "/bin/tickora", os.X_OK))
         r = subprocess.run(["desktop-file-validate", root + "/share/applications/tickora.desktop"],
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
@@ -213,7 +245,9 @@ class Packaging(unittest.TestCase):
         os.makedirs(home)
         env = {k: v for k, v in os.environ.items() if k != "XDG_DATA_HOME"}
         env["HOME"] = home
-        prefix = os.path.join(home, ".local", "share", "tickora", "wineprefix")
+        # The PE32 build where Wine can run it, else the x86-64 one in a prefix of its own.
+        prefix = os.path.join(home, ".local", "share", "tickora",
+                              "wineprefix" if host_runs_i386() else "wineprefix64")
         run = WineRun([root + "/bin/tickora"], prefix, env, os.path.join(work, "launcher.log"))
         try:
             self.assert_runs_as_own_window(run, prefix)
@@ -250,6 +284,42 @@ class Packaging(unittest.TestCase):
             ear.stop()
             subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+    def test_launcher_where_the_kernel_refuses_i386_code(self):
+        """With the 32-bit loader refused, as without ia32 emulation, the launcher starts the
+        x86-64 build under wine64 in a prefix of its own; with wine64 refused too, it says
+        what to do and starts nothing."""
+        work = scratch("no-i386")
+        destdir = os.path.join(work, "root")
+        root = destdir + "/usr"
+        make("install", "DESTDIR=" + destdir, "PREFIX=/usr")
+        home = os.path.join(work, "home")
+        os.makedirs(home)
+        env = {k: v for k, v in os.environ.items() if k not in ("XDG_DATA_HOME", "WINEPREFIX")}
+        env.update(HOME=home, TICKORA_WINE32_LOADER=refused_loader(WINE32_LOADER, work))
+        data = os.path.join(home, ".local", "share", "tickora")
+        prefix = os.path.join(data, "wineprefix64")
+        run = WineRun([root + "/bin/tickora"], prefix, env, os.path.join(work, "launcher.log"))
+        try:
+            pid = self.assert_runs_as_own_window(run, prefix)
+            self.assertIn(root + "/lib/tickora/tickora-x86-64.exe", mapped_files(pid))
+            self.assertIn(WINE64_LOADER, mapped_files(pid))
+        finally:
+            run.stop()
+        self.assertEqual(os.listdir(data), ["wineprefix64"])
+
+        # No DISPLAY: the message comes first all the same, and no message window stays open.
+        del env["DISPLAY"]
+        env.update(HOME=os.path.join(work, "nobody"),
+                   TICKORA_WINE64_LOADER=refused_loader(WINE64_LOADER, work))
+        r = subprocess.run([root + "/bin/tickora"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+        said = r.stdout.decode().replace("\n  ", " ")
+        self.assertEqual(r.returncode, 1, said)
+        self.assertIn("does not run 32-bit programs", said)
+        self.assertIn("kernel option ia32_emulation=on", said)
+        self.assertIn("apt-get install wine64", said)
+        self.assertFalse(os.path.exists(env["HOME"]), "the launcher made files anyway")
 
     def check_launcher_messages(self, launcher, work):
         """Without a display, or without Wine, the launcher says what to do and starts nothing."""
