@@ -314,8 +314,10 @@ class App:
                                 lambda s: not self.dialogs(s, "open") and self.message_boxes(s),
                                 15)
         else:
-            s = self.wait_state("the file dialog to accept %s" % unix_path,
-                                lambda s: not self.dialogs(s, "open") and s["enabled"], 15)
+            # The program checks the file before it takes it: Wave File is checked after that.
+            s = self.wait_state("the program to take %s" % unix_path,
+                                lambda s: not self.dialogs(s, "open") and s["enabled"]
+                                and s["wave"], 15)
         self.files_chosen += 1
         return s
 
