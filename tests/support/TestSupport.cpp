@@ -165,19 +165,34 @@ namespace {
 MultimediaRecorder& Rec() { return *MultimediaRecorder::s_pCurrent; }
 const MultimediaApi& Sys() { return SystemMultimedia(); }
 
+struct GateTaken {
+    HANDLE hTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~GateTaken() { CloseHandle(hTaken); }
+};
+
+DWORD WINAPI TakeTheGate(LPVOID pParam) {
+    std::unique_ptr<std::shared_ptr<GateTaken>> ppTaken(
+        static_cast<std::shared_ptr<GateTaken>*>(pParam));
+    auto hold = CTestTickoraDlg::HoldTicksForTest();
+    SetEvent((*ppTaken)->hTaken);
+    return 0;
+}
+
 // Whether another thread can take the tick gate now. A tick in flight may hold it for one
 // click; the dialog thread, which waits in here, never lets go, so holding it means no answer.
+// A plain Win32 thread: a detached std::thread of this tool chain once started with a null
+// state under load and crashed in its start routine.
 bool AnotherThreadCanHoldTicks() {
-    struct Shared {
-        HANDLE hTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        ~Shared() { CloseHandle(hTaken); }
-    };
-    auto pShared = std::make_shared<Shared>();
-    std::thread([pShared] {
-        auto hold = CTestTickoraDlg::HoldTicksForTest();
-        SetEvent(pShared->hTaken);
-    }).detach();
-    return WaitForSingleObject(pShared->hTaken, 2000) == WAIT_OBJECT_0;
+    auto pTaken = std::make_shared<GateTaken>();
+    auto* ppForThread = new std::shared_ptr<GateTaken>(pTaken);
+    HANDLE hThread = CreateThread(nullptr, 0, TakeTheGate, ppForThread, 0, nullptr);
+    if (!hThread) {
+        delete ppForThread;
+        ADD_FAILURE() << "no thread to try the gate with";
+        return true;
+    }
+    CloseHandle(hThread);
+    return WaitForSingleObject(pTaken->hTaken, 2000) == WAIT_OBJECT_0;
 }
 
 // Every multimedia call of the dialog's thread is made with the gate free: winmm may wait
