@@ -91,7 +91,7 @@ testbed_start_pulse() {
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
         -L "module-null-sink sink_name=tick rate=44100" \
         -L module-native-protocol-unix -L module-always-sink \
-        >"$logdir/pulse.log" 2>&1 &
+        >>"$logdir/pulse.log" 2>&1 &
     pid=$!
     TESTBED_PIDS="$TESTBED_PIDS $pid"
     TESTBED_PULSE_PID=$pid
@@ -133,6 +133,23 @@ PY
         { _testbed_log "cannot ring the X bell on the sink"; return 1; }
 }
 
+# Usage: testbed_restart_pulse
+# For tests of a sound server that goes away and comes back, once they have killed it: starts
+# PulseAudio again in the same runtime directory, with its sink and bell. It may run in a
+# shell of its own; testbed_stop finds the new server by the pid file PulseAudio writes.
+testbed_restart_pulse() {
+    local dir=${XDG_RUNTIME_DIR:?testbed_restart_pulse: no test bed sound server}
+    testbed_start_pulse "$dir" && testbed_hear_x11_bell
+}
+
+# The PulseAudio named by the runtime directory's pid file, if it is still running.
+_testbed_pulse_by_pid_file() {
+    local pid
+    [[ -n ${XDG_RUNTIME_DIR:-} && -r $XDG_RUNTIME_DIR/pulse/pid ]] || return 1
+    pid=$(tr -dc 0-9 <"$XDG_RUNTIME_DIR/pulse/pid")
+    [[ -n $pid && $(cat "/proc/$pid/comm" 2>/dev/null) == pulseaudio ]] && echo "$pid"
+}
+
 # Remember a process started by the caller so that testbed_stop ends it too.
 testbed_track_pid() { TESTBED_PIDS="$TESTBED_PIDS $*"; }
 
@@ -145,6 +162,9 @@ testbed_stop() {
         # wineserver -k only reaches this prefix's server; bound it anyway.
         timeout 10 wineserver -k >/dev/null 2>&1 || true
     fi
+    # A sound server restarted by a test is not among the recorded ones.
+    pid=$(_testbed_pulse_by_pid_file) && [[ " $TESTBED_PIDS " != *" $pid "* ]] &&
+        TESTBED_PIDS="$TESTBED_PIDS $pid"
     # Newest first: the sound server and X outlive their clients.
     local -a pids
     read -r -a pids <<<"$TESTBED_PIDS"

@@ -355,8 +355,8 @@ def summary(s):
 class Listener:
     """One recorder for a whole test class, started before the program so that it flows."""
 
-    def __init__(self, workdir):
-        self.rec = audio.Recorder(os.path.join(workdir, "heard.wav"))
+    def __init__(self, workdir, name="heard"):
+        self.rec = audio.Recorder(os.path.join(workdir, name + ".wav"))
         self.rec.wait_until_flowing()
 
     def mark(self):
@@ -391,6 +391,32 @@ class Listener:
 
     def stop(self):
         self.rec.stop()
+
+
+class SoundServer:
+    """The test bed's PulseAudio, for tests of a server that goes away and comes back. It is
+    found by the pid file in its runtime directory and started again by scripts/testbed.sh,
+    which knows how the test bed runs it."""
+
+    def pid(self):
+        path = os.path.join(os.environ["XDG_RUNTIME_DIR"], "pulse", "pid")
+        with open(path) as f:
+            pid = int(f.read().strip())
+        with open("/proc/%d/comm" % pid) as f:
+            assert f.read().strip() == "pulseaudio", "%s names no PulseAudio" % path
+        return pid
+
+    def kill(self):
+        pid = self.pid()
+        os.kill(pid, signal.SIGKILL)
+        wait_for("PulseAudio (pid %d) to be gone" % pid,
+                 lambda: not os.path.exists("/proc/%d" % pid), timeout=10, interval=0.02)
+
+    def start(self):
+        script = os.path.join(ROOT, "scripts", "testbed.sh")
+        code = run_tool(["bash", "-c", 'source "$0" && testbed_restart_pulse', script],
+                        timeout=60)
+        assert code == 0, "the sound server did not start again (see the test bed's pulse.log)"
 
 
 def screenshot(path):

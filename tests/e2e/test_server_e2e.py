@@ -1,0 +1,129 @@
+"""The sound server goes away while the beat runs, and comes back.
+
+Each test kills the test bed's PulseAudio with the beat running, waits two beats and starts it
+again with the same socket, sink and bell. The program must neither hang nor crash, the panel
+must keep answering, a failure is reported as for any sound that cannot be played, and once
+the server is back the next Start is heard. The recorder goes with the server: a new one
+listens once it is back.
+"""
+import os
+import time
+import unittest
+
+import audio
+from harness import (App, Listener, SoundServer, CANNOT_PLAY, IDC_SOUND_SPEAKER,
+                     IDC_START_STOP, LAMP_OFF, LAMP_ON, park_mouse, wait_for, write_wave)
+from test_panel_e2e import E2ECase
+
+PERIOD_MS = 500  # the panel's 120 bpm
+CLICK_HZ = (800, 1000)  # the built-in click's first 30 ms
+BELL_HZ = (1900, 2100)  # the test bed's X bell sample
+TONE_HZ = (2900, 3100)  # the wave file below
+
+
+class ServerGoesAway(E2ECase):
+
+    def setUp(self):
+        super().setUp()
+        self.server = SoundServer()
+        self.server_down = False
+        self.listeners = 0
+        # Whatever fails, the tests after this one need the server and a recorder.
+        self.addCleanup(self.bring_server_back)
+
+    def bring_server_back(self):
+        if not self.server_down:
+            return
+        self.server.start()
+        self.server_down = False
+        self.listeners += 1
+        type(self).ear = Listener(self.workdir, "%s.%d" % (self._testMethodName, self.listeners))
+
+    def lose_server_while_beating(self, app, hz, what):
+        self.start_stop(app)
+        self.assert_running(app)
+        self.wait_heard(hz, "%s before the server goes" % what)
+        self.ear.stop()
+        self.server_down = True
+        self.server.kill()
+        # Two beats go by with nothing to play on; the panel must answer all the while.
+        for _ in range(2):
+            time.sleep(PERIOD_MS / 1000)
+            app.state()
+
+    def wait_heard(self, hz, what, timeout=10.0):
+        """Waits for the next sound to be heard and checks its pitch: a beat heard is an
+        event, not a count in a window."""
+        mark = self.ear.mark()
+
+        def heard():
+            now = self.ear.mark()
+            onsets = self.ear.onsets(mark, now - 60)
+            return onsets[0] if onsets else None
+        onset = wait_for("%s to be heard" % what, heard, timeout=timeout, interval=0.05)
+        peak = audio.spectral_peak_hz(self.ear.samples(onset, onset + 30), step_hz=20)
+        print("  %s: heard %.0f ms after the mark, peaking at %.0f Hz" % (what, onset - mark, peak))
+        self.assertTrue(hz[0] <= peak <= hz[1], "%s peaks at %.0f Hz, not in %s" % (what, peak, hz))
+
+    def restart_is_heard(self, app, hz, what):
+        s = app.state()
+        if tuple(s["lamp"]) == LAMP_ON:
+            self.start_stop(app)
+            self.assert_stopped(app)
+        self.start_stop(app)
+        self.assert_running(app)
+        self.wait_heard(hz, "%s at the next Start" % what)
+        self.start_stop(app)
+        self.assert_stopped(app)
+
+    def test_built_in_click_reports_once_and_is_heard_again(self):
+        app = self.app
+        self.lose_server_while_beating(app, CLICK_HZ, "the click")
+        s = app.wait_state("the cannot-play message", lambda st: app.message_boxes(st), 5)
+        self.assertEqual([b["text"] for b in app.message_boxes(s)], [CANNOT_PLAY])
+        self.assertEqual(tuple(s["lamp"]), LAMP_ON, "the beat stopped behind the message")
+        app.press_message_ok()
+        # The ticks fail on with the server gone, but the report is not repeated.
+        time.sleep(2 * PERIOD_MS / 1000)
+        s = app.state()
+        self.assertEqual((app.message_boxes(s), tuple(s["lamp"])), ([], LAMP_ON))
+        self.bring_server_back()
+        self.wait_heard(CLICK_HZ, "the running beat once the server is back")
+        self.restart_is_heard(app, CLICK_HZ, "the click")
+
+    def test_pc_speaker_beeps_on_and_is_heard_again(self):
+        app = self.app
+        app.click_control(IDC_SOUND_SPEAKER)
+        park_mouse()
+        app.wait_state("PC speaker to be checked", lambda st: st["speaker"], 3)
+        self.lose_server_while_beating(app, BELL_HZ, "the beep")
+        # The beep goes to the X bell: the program cannot tell that nobody plays it.
+        s = app.state()
+        self.assertEqual((s["dialogs"], tuple(s["lamp"])), ([], LAMP_ON))
+        self.bring_server_back()
+        self.restart_is_heard(app, BELL_HZ, "the beep")
+
+    # Fails today: with the server gone, Wine answers the wave-out format query from what it
+    # learned when it first connected, and the asynchronous PlaySoundA reports success, so a
+    # wave tick cannot tell and goes on in silence (a real waveOutOpen of the same format
+    # fails at once). When a tick can tell, this passes, and the marker must go.
+    @unittest.expectedFailure
+    def test_wave_file_stops_with_the_message_and_is_heard_again(self):
+        app = self.app
+        folder = os.path.join(self.workdir, "server wave")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "tone.wav")
+        write_wave(path, [(3000, 50, 16000)])
+        app.choose_file(path)
+        self.lose_server_while_beating(app, TONE_HZ, "the wave file")
+        s = app.wait_state("the cannot-play message", lambda st: app.message_boxes(st), 5)
+        self.assertEqual([b["text"] for b in app.message_boxes(s)], [CANNOT_PLAY])
+        self.assertEqual(tuple(s["lamp"]), LAMP_OFF, "the beat goes on behind the message")
+        s = app.press_message_ok()
+        self.assertEqual((s["builtin"], s["wave"]), (True, False))
+        self.bring_server_back()
+        self.restart_is_heard(app, CLICK_HZ, "the click after the wave file")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
