@@ -11,6 +11,8 @@ PACKAGES=(
     wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
     pulseaudio pulseaudio-utils
+    # the PipeWire test bed; the X bell module rings through libcanberra's PulseAudio backend
+    pipewire wireplumber pipewire-pulse dbus-daemon libpipewire-0.3-modules-x11 libcanberra-pulse
     desktop-file-utils
     "$@"
 )
