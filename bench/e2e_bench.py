@@ -375,18 +375,22 @@ def peer_version():
 
 # ---------------------------------------------------------------------------- latency
 
-def latency_sweep(rec, workdir, values, quiet):
-    """For each PULSE_LATENCY_MSEC value (None: unset), a new tickora.exe: one quiet run at
-    240 bpm, then a short wave file at every tempo. Returns [(value, stats, [wave stats])]."""
+def latency_sweep(rec, workdir, wine_env, values, quiet):
+    """For each PULSE_LATENCY_MSEC value (None: unset) a new tickora.exe: one quiet run at
+    240 bpm, unless the value is the runs' own above, then a short wave file at every tempo.
+    Returns [(value, stats or None, [wave stats])]."""
     wave_path = os.path.join(workdir, "short tick.wav")
     harness.write_wave(wave_path, [(3000, SHORT_WAVE_MS, 16000)])
+    own = wine_env.get("PULSE_LATENCY_MSEC")
     found = []
-    for value in [None] + values:
-        env = {} if value is None else {"PULSE_LATENCY_MSEC": str(value)}
+    for value in [None] + [str(v) for v in values]:
+        env = {k: v for k, v in wine_env.items() if k != "PULSE_LATENCY_MSEC"}
+        if value:
+            env["PULSE_LATENCY_MSEC"] = value
         log("PULSE_LATENCY_MSEC=%s" % (value or "unset"))
         program = Tickora(workdir, env, "latency-%s" % (value or "unset"))
         try:
-            if value is None:
+            if value == own:
                 warm_up(program)
                 timing = None
             else:
@@ -404,7 +408,7 @@ def print_latency(sweep, quiet_runs):
     print("### PULSE_LATENCY_MSEC for the Wine process\n")
     tempi = SLOW_TEMPI + (LONG_TEMPO,)
     print("A new tickora.exe for each value, with the value in its environment only: one "
-          "quiet run at %d bpm (unset: the median of the quiet runs above), then a %d ms wave "
+          "quiet run at %d bpm (for the runs' own value: the median of their quiet runs), then a %d ms wave "
           "file for %d intervals at each of %s bpm; \"every beat\" when each of its beats "
           "was heard.\n" % (LONG_TEMPO, SHORT_WAVE_MS, SHORT_WAVE_INTERVALS,
                              ", ".join(map(str, tempi))))
@@ -560,7 +564,7 @@ def main():
         baseline = click_baseline_cpu(os.path.join(build, "click_baseline.exe"), wine_log)
         if args.latency_sweep:
             values = [int(v) for v in args.latency_sweep.split(",")]
-            sweep = latency_sweep(rec, args.work_dir, values, args.long_intervals)
+            sweep = latency_sweep(rec, args.work_dir, wine_env, values, args.long_intervals)
     finally:
         rec.stop()
 

@@ -79,13 +79,20 @@ in_process_timing() {
     timeout 60 wineserver -w || true
 }
 
+# tickora.exe runs with the environment users get from scripts/run-env.sh, in its Wine process
+# only: the recorder and the floor keep theirs.
+wine_env_args=()
+while IFS= read -r assignment; do
+    wine_env_args+=(--wine-env "$assignment")
+done < <(env -i sh -c '. scripts/run-env.sh && env' | grep -Ev '^(PWD|SHLVL|_)=')
+
 # Usage: heard_on <name> [e2e_bench.py arguments...]
 heard_on() {
     local name=$1
     shift
     echo "bench: end to end on $name: tickora.exe, the floor and gtick" >&2
     timeout 1500 python3 bench/e2e_bench.py --build-dir "$BUILD_DIR" --work-dir "$WORK/$name" \
-        --floor "$WORK/floor_client" "$@" >"$WORK/$name.md"
+        --floor "$WORK/floor_client" "${wine_env_args[@]}" "$@" >"$WORK/$name.md"
 }
 
 # PulseAudio's run also times the start-up; PipeWire's tries the Wine process's latency.

@@ -171,9 +171,18 @@ _testbed_start_pipewire_daemons() {
     pid=$!
     TESTBED_PIDS="$TESTBED_PIDS $pid"
     _testbed_wait_pulse_answers pipewire-pulse "$pid" || return 1
-    pactl load-module module-null-sink sink_name=tick rate=44100 >/dev/null &&
-        pactl set-default-sink tick ||
+    pactl load-module module-null-sink sink_name=tick rate=44100 >/dev/null ||
         { _testbed_log "cannot make the null sink on pipewire-pulse"; return 1; }
+    # The default sink is wireplumber's to keep, and pipewire-pulse answers before wireplumber
+    # is ready ("Not supported" until then).
+    local deadline=$((SECONDS + TESTBED_PULSE_TIMEOUT))
+    until pactl set-default-sink tick 2>/dev/null; do
+        if ((SECONDS >= deadline)); then
+            _testbed_log "wireplumber did not take the default sink within ${TESTBED_PULSE_TIMEOUT}s (logs: $logdir)"
+            return 1
+        fi
+        sleep 0.1
+    done
     export PULSE_SINK=tick
 }
 
