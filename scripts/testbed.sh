@@ -165,7 +165,8 @@ _testbed_start_pipewire_daemons() {
     pid=$!
     TESTBED_PIDS="$TESTBED_PIDS $pid"
     _testbed_wait_path "$dir/pipewire-0" "$pid" pipewire || return 1
-    wireplumber >>"$logdir/wireplumber.log" 2>&1 &
+    # Its remembered default sink and stream volumes stay with this test bed, not in $HOME.
+    XDG_STATE_HOME=$dir/state wireplumber >>"$logdir/wireplumber.log" 2>&1 &
     TESTBED_PIDS="$TESTBED_PIDS $!"
     pipewire-pulse >>"$logdir/pipewire-pulse.log" 2>&1 &
     pid=$!
