@@ -13,6 +13,8 @@ PACKAGES=(
     qemu-system-x86 qemu-user-static mmdebstrap arch-test e2fsprogs
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
     pulseaudio pulseaudio-utils
+    # the PipeWire test bed; the X bell module rings through libcanberra's PulseAudio backend
+    pipewire wireplumber pipewire-pulse dbus-daemon libpipewire-0.3-modules-x11 libcanberra-pulse
     desktop-file-utils
     "$@"
 )

@@ -13,8 +13,9 @@ OUT=docs/BENCHMARKS.md
 WORK=$PWD/build/bench
 BEATS=50
 
-# The peer metronome and the plotting library, only if missing.
-scripts/install-deps.sh gtick python3-matplotlib
+# The peer metronome, the plotting library, the second sound server and what the floor
+# client is built with, only if missing.
+scripts/install-deps.sh gtick python3-matplotlib gcc libpulse-dev
 
 # shellcheck source=scripts/testbed.sh
 source scripts/testbed.sh
@@ -22,7 +23,9 @@ source scripts/testbed.sh
 source scripts/winearch.sh
 winearch_select "$BUILD_DIR"
 BUILD_DIR=$WINE_BUILD_DIR
-export TESTBED_LOGDIR=$PWD/build/testbed-logs
+# Logs and sound servers of their own: a test run in this tree may be going on beside it.
+export TESTBED_LOGDIR=$PWD/build/bench-logs
+rm -rf "$WORK"
 mkdir -p "$TESTBED_LOGDIR" "$WORK" docs
 
 # Runs in one prefix share one wineserver and virtual desktop: a test run there would put its
@@ -46,41 +49,61 @@ done
 
 scripts/wineprefix.sh "$PREFIX"
 export WINEPREFIX=$PREFIX WINEDEBUG=-all
-trap testbed_stop EXIT
-testbed_start_xvfb
-testbed_start_pulse "$TESTBED_LOGDIR/pulse"
 
-echo "bench: in-process tick timing ($BEATS beats at each tempo, about 3 minutes)" >&2
-# Wine's helpers keep inherited pipes open: the output goes to a file, not a pipe.
-timeout 900 wine "$BUILD_DIR/tick_bench.exe" "$BEATS" >"$WORK/tick_bench.raw" 2>&1 || {
-    echo "bench: tick_bench.exe failed; its output:" >&2
-    cat "$WORK/tick_bench.raw" >&2
-    exit 1
+# The floor: a plain client of the sound server, built natively; tickora is not involved.
+gcc -O2 -Wall -Wextra -o "$WORK/floor_client" bench/floor_client.c -lpulse-simple -lpulse
+
+# Usage: on_server <pulse|pipewire> <command...>
+# Runs the command on a test bed of its own (X display, sound server, Wine stopped after).
+on_server() {
+    local server=$1
+    shift
+    (
+        trap testbed_stop EXIT
+        testbed_start_xvfb
+        "testbed_start_$server" "$TESTBED_LOGDIR/$server"
+        "$@"
+    )
 }
-tr -d '\r' <"$WORK/tick_bench.raw" >"$WORK/tick_bench.md"
-# Let this program's Wine processes end before the end-to-end part starts its own.
-timeout 60 wineserver -w || true
 
-echo "bench: end to end, tickora.exe and gtick (about 15 minutes)" >&2
-timeout 1800 python3 bench/e2e_bench.py --build-dir "$BUILD_DIR" --work-dir "$WORK" \
-    --plot heard-240.png >"$WORK/e2e.md"
+in_process_timing() {
+    echo "bench: in-process tick timing ($BEATS beats at each tempo, about 3 minutes)" >&2
+    # Wine's helpers keep inherited pipes open: the output goes to a file, not a pipe.
+    timeout 900 wine "$BUILD_DIR/tick_bench.exe" "$BEATS" >"$WORK/tick_bench.raw" 2>&1 || {
+        echo "bench: tick_bench.exe failed; its output:" >&2
+        cat "$WORK/tick_bench.raw" >&2
+        return 1
+    }
+    tr -d '\r' <"$WORK/tick_bench.raw" >"$WORK/tick_bench.md"
+    # Let this program's Wine processes end before the next part starts its own.
+    timeout 60 wineserver -w || true
+}
+
+# tickora.exe runs with the environment users get from scripts/run-env.sh, in its Wine process
+# only: the recorder and the floor keep theirs.
+wine_env_args=()
+while IFS= read -r assignment; do
+    wine_env_args+=(--wine-env "$assignment")
+done < <(env -i sh -c '. scripts/run-env.sh && env' | grep -Ev '^(PWD|SHLVL|_)=')
+
+# Usage: heard_on <name> [e2e_bench.py arguments...]
+heard_on() {
+    local name=$1
+    shift
+    echo "bench: end to end on $name: tickora.exe, the floor and gtick" >&2
+    timeout 1500 python3 bench/e2e_bench.py --build-dir "$BUILD_DIR" --work-dir "$WORK/$name" \
+        --floor "$WORK/floor_client" "${wine_env_args[@]}" "$@" >"$WORK/$name.md"
+}
+
+# PulseAudio's run also times the start-up; PipeWire's tries the Wine process's latency.
+on_server pulse in_process_timing
+on_server pulse heard_on pulseaudio --startup-md "$WORK/startup.md"
+on_server pipewire heard_on pipewire --latency-sweep 20,40,80
 # Debian's python3, for which python3-matplotlib is installed (another python3 may come first
 # on PATH).
-/usr/bin/python3 bench/plot_heard.py "$WORK/heard.json" "$WORK/heard-240.png"
-
-# The sound call alone, for the CPU section: the same click played four times a second from
-# a plain loop. Its first seconds (device start-up) are left out, like tickora.exe's.
-echo "bench: the click alone (about 25 seconds)" >&2
-wine "$BUILD_DIR/click_baseline.exe" 25 >"$WORK/click_baseline.log" 2>&1 &
-baseline_pid=$!
-sleep 3
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-ticks_before=$(cpu_ticks "$baseline_pid")
-sleep 20
-ticks_after=$(cpu_ticks "$baseline_pid")
-wait "$baseline_pid" || true
-hz=$(getconf CLK_TCK)
-baseline_cpu=$(awk -v t=$((ticks_after - ticks_before)) -v hz="$hz" 'BEGIN { printf "%.2f", 100 * t / hz / 20 }')
+/usr/bin/python3 bench/plot_heard.py "$WORK/heard-240.png" "$WORK/pulseaudio/heard.json" \
+    "$WORK/pipewire/heard.json"
+load_at_end=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # Machine facts for the report.
 cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -126,8 +149,8 @@ in_process_verdicts=$(awk -F'|' '
         "$cpu_model" "$cores" "$mem" "$kernel"
     printf '| Wine | %s, virtual desktop on Xvfb |\n| Debian | %s |\n' "$wine_version" "$debian"
     printf '| Program run | %s under Wine (WINEARCH=%s) |\n' "$BUILD_DIR" "$WINEARCH"
-    printf '| Sound | private PulseAudio, null sink at 44.1 kHz; Wine with the environment of scripts/run-env.sh |\n'
-    printf '| Load average at the start (1, 5, 15 min) | %s |\n\n' "$load_at_start"
+    printf '| Sound | private PulseAudio, then private PipeWire (pipewire-pulse, wireplumber), each with a null sink at 44.1 kHz; Wine with the environment of scripts/run-env.sh |\n'
+    printf '| Load average at the start / end (1, 5, 15 min) | %s / %s |\n\n' "$load_at_start" "$load_at_end"
     printf 'Other work on the machine is not stopped while the benchmarks run, so on a shared '
     printf 'machine the figures vary from run to run; the load average above hints at it.\n\n'
     printf '## In-process tick timing\n\n'
@@ -142,13 +165,17 @@ in_process_verdicts=$(awk -F'|' '
     printf 'periods or more. The second table plays the built-in click from the timer thread at '
     printf '240 bpm for 100 ticks and times how long each call holds that thread.\n\n'
     printf '%s\n\n' "$in_process_verdicts"
-    cat "$WORK/e2e.md"
-    printf '## The sound call alone\n\n'
-    printf 'bench/ClickBaseline.cpp plays the same built-in click with the program'"'"'s own '
-    printf 'PlayBuiltInWave four times a second from a plain loop, with no window and no timer: '
-    printf '**%s %%** of one core over 20 s. Wine'"'"'s synchronous sndPlaySoundA opens and closes ' "$baseline_cpu"
-    printf 'the wave device for every sound, and that is where the beat'"'"'s CPU time goes.\n\n'
-    printf 'scripts/run-bench.sh took %d s (test bed, both programs and all runs).\n' "$SECONDS"
+    printf '## As heard, on each sound server\n\n'
+    printf 'Each sound server below ran tickora.exe at 40, 70 and 120 bpm for 60 intervals each, '
+    printf 'and at 240 bpm three times for 1 minute quiet and once for 1 minute with a core busy; '
+    printf 'the floor the same 240 bpm runs, gtick one quiet one. The runs are 1 minute, not 2, '
+    printf 'so that both servers fit in `make bench'"'"'s 45 minutes; a few late beats decide a '
+    printf 'p99, so quiet runs are compared by the median of three.\n\n'
+    printf '![Each beat'"'"'s deviation at 240 bpm on each server, quiet and with a core busy](heard-240.png)\n\n'
+    printf 'Each point is one interval between beats as heard, minus the period, drawn at the '
+    printf 'time of its second beat; the dashed lines are +-6 ms.\n\n'
+    cat "$WORK/pulseaudio.md" "$WORK/pipewire.md" "$WORK/startup.md"
+    printf 'scripts/run-bench.sh took %d s (test beds, both sound servers, all programs and runs).\n' "$SECONDS"
 } >"$OUT.tmp"
 mv -f "$WORK/heard-240.png" docs/heard-240.png
 mv -f "$OUT.tmp" "$OUT"

@@ -5,7 +5,7 @@
 #   source scripts/testbed.sh
 #   trap testbed_stop EXIT
 #   testbed_start_xvfb
-#   testbed_start_pulse "$workdir/pulse"
+#   testbed_start_pulse "$workdir/pulse"      # or testbed_start_pipewire "$workdir/pipewire"
 #   export WINEPREFIX=...        # testbed_stop runs `wineserver -k` for it
 #
 # Call the start functions directly, not inside $(...) or a pipeline: they
@@ -94,6 +94,7 @@ testbed_start_pulse() {
     export PULSE_SERVER=unix:$dir/pulse/native
     # Never fall back to starting a server of its own somewhere else.
     export PULSE_NO_AUTOSPAWN=1
+    export TESTBED_SOUND_SERVER=pulseaudio
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
         -L "module-null-sink sink_name=tick rate=44100" \
         -L module-native-protocol-unix -L module-always-sink \
@@ -101,14 +102,90 @@ testbed_start_pulse() {
     pid=$!
     TESTBED_PIDS="$TESTBED_PIDS $pid"
     TESTBED_PULSE_PID=$pid
-    deadline=$((SECONDS + TESTBED_PULSE_TIMEOUT))
+    _testbed_wait_pulse_answers pulseaudio "$pid" || return 1
+    export PULSE_SINK=tick
+}
+
+# Usage: _testbed_wait_pulse_answers <name> <pid>
+# Waits until the sound server answers PulseAudio clients while process pid lives.
+_testbed_wait_pulse_answers() {
+    local name=$1 pid=$2 deadline=$((SECONDS + TESTBED_PULSE_TIMEOUT))
     until pactl info >/dev/null 2>&1; do
         if ! _testbed_alive "$pid"; then
-            _testbed_log "pulseaudio exited at start (log: $logdir/pulse.log)"
+            _testbed_log "$name exited at start (logs: $TESTBED_LOGDIR)"
             return 1
         fi
         if ((SECONDS >= deadline)); then
-            _testbed_log "pulseaudio did not answer within ${TESTBED_PULSE_TIMEOUT}s (log: $logdir/pulse.log)"
+            _testbed_log "$name did not answer within ${TESTBED_PULSE_TIMEOUT}s (logs: $TESTBED_LOGDIR)"
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# Usage: _testbed_wait_path <path> <pid> <what>
+_testbed_wait_path() {
+    local deadline=$((SECONDS + TESTBED_PULSE_TIMEOUT))
+    until [[ -e $1 ]]; do
+        if ! _testbed_alive "$2" || ((SECONDS >= deadline)); then
+            _testbed_log "$3 did not come up (logs: $TESTBED_LOGDIR)"
+            return 1
+        fi
+        sleep 0.05
+    done
+}
+
+# Usage: testbed_start_pipewire <dir>
+# Starts a private PipeWire, as most desktops now run it: pipewire, wireplumber and
+# pipewire-pulse, on a session bus of their own, with the same null sink "tick" as
+# testbed_start_pulse. Exports the same variables, and DBUS_SESSION_BUS_ADDRESS.
+testbed_start_pipewire() {
+    local dir=${1:?usage: testbed_start_pipewire <dir>} tool pid
+    _testbed_logdir || return 1
+    for tool in pipewire wireplumber pipewire-pulse dbus-daemon pactl; do
+        command -v "$tool" >/dev/null || { _testbed_log "$tool not found"; return 1; }
+    done
+    mkdir -p "$dir"
+    chmod 700 "$dir"
+    dir=$(cd "$dir" && pwd)
+    export XDG_RUNTIME_DIR=$dir
+    export PULSE_SERVER=unix:$dir/pulse/native
+    export PULSE_NO_AUTOSPAWN=1
+    export TESTBED_SOUND_SERVER=pipewire
+    # Without a session bus wireplumber exits, and then new streams time out.
+    dbus-daemon --session --nofork --address="unix:path=$dir/bus" \
+        >>"$TESTBED_LOGDIR/dbus.log" 2>&1 &
+    pid=$!
+    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_wait_path "$dir/bus" "$pid" "the session bus" || return 1
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus
+    _testbed_start_pipewire_daemons
+}
+
+# pipewire, wireplumber and pipewire-pulse in $XDG_RUNTIME_DIR, and the null sink.
+_testbed_start_pipewire_daemons() {
+    local dir=$XDG_RUNTIME_DIR logdir=$TESTBED_LOGDIR pid
+    # The daemon's own X11 bell module, on by default, would ring the bell a second time,
+    # without our sample: it is kept off the display.
+    env -u DISPLAY pipewire >>"$logdir/pipewire.log" 2>&1 &
+    pid=$!
+    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_wait_path "$dir/pipewire-0" "$pid" pipewire || return 1
+    # Its remembered default sink and stream volumes stay with this test bed, not in $HOME.
+    XDG_STATE_HOME=$dir/state wireplumber >>"$logdir/wireplumber.log" 2>&1 &
+    TESTBED_PIDS="$TESTBED_PIDS $!"
+    pipewire-pulse >>"$logdir/pipewire-pulse.log" 2>&1 &
+    pid=$!
+    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_wait_pulse_answers pipewire-pulse "$pid" || return 1
+    pactl load-module module-null-sink sink_name=tick rate=44100 >/dev/null ||
+        { _testbed_log "cannot make the null sink on pipewire-pulse"; return 1; }
+    # The default sink is wireplumber's to keep, and pipewire-pulse answers before wireplumber
+    # is ready ("Not supported" until then).
+    local deadline=$((SECONDS + TESTBED_PULSE_TIMEOUT))
+    until pactl set-default-sink tick 2>/dev/null; do
+        if ((SECONDS >= deadline)); then
+            _testbed_log "wireplumber did not take the default sink within ${TESTBED_PULSE_TIMEOUT}s (logs: $logdir)"
             return 1
         fi
         sleep 0.1
@@ -119,6 +196,8 @@ testbed_start_pulse() {
 # Usage: testbed_hear_x11_bell
 # Wine sends MessageBeep to the X bell, which Xvfb drops. PulseAudio's X11 bell module, given
 # a sample, plays each bell of the display on the sink instead, so the beep can be heard.
+# pipewire-pulse has the module too; it rings through libcanberra, whose PulseAudio backend
+# (libcanberra-pulse) plays the uploaded sample by its name.
 # The bell is a 40 ms 2 kHz tone, well apart from the click's 870 Hz. Call after both starts.
 testbed_hear_x11_bell() {
     local bell
@@ -139,21 +218,33 @@ PY
         { _testbed_log "cannot ring the X bell on the sink"; return 1; }
 }
 
-# Usage: testbed_restart_pulse
+# Usage: testbed_restart_sound
 # For tests of a sound server that goes away and comes back, once they have killed it: starts
-# PulseAudio again in the same runtime directory, with its sink and bell. It may run in a
-# shell of its own; testbed_stop finds the new server by the pid file PulseAudio writes.
-testbed_restart_pulse() {
-    local dir=${XDG_RUNTIME_DIR:?testbed_restart_pulse: no test bed sound server}
-    testbed_start_pulse "$dir" && testbed_hear_x11_bell
+# the server again in the same runtime directory (the session bus stays), with its sink and
+# bell. It may run in a shell of its own; testbed_stop finds the new server's processes.
+testbed_restart_sound() {
+    : "${XDG_RUNTIME_DIR:?testbed_restart_sound: no test bed sound server}"
+    case ${TESTBED_SOUND_SERVER:-} in
+    pulseaudio) testbed_start_pulse "$XDG_RUNTIME_DIR" ;;
+    pipewire) _testbed_start_pipewire_daemons ;;
+    *) _testbed_log "no test bed sound server to restart"; return 1 ;;
+    esac && testbed_hear_x11_bell
 }
 
-# The PulseAudio named by the runtime directory's pid file, if it is still running.
-_testbed_pulse_by_pid_file() {
-    local pid
-    [[ -n ${XDG_RUNTIME_DIR:-} && -r $XDG_RUNTIME_DIR/pulse/pid ]] || return 1
-    pid=$(tr -dc 0-9 <"$XDG_RUNTIME_DIR/pulse/pid")
-    [[ -n $pid && $(cat "/proc/$pid/comm" 2>/dev/null) == pulseaudio ]] && echo "$pid"
+# The sound server's processes of this test bed (found by its runtime directory), started
+# here or again by testbed_restart_sound in another shell.
+_testbed_sound_pids() {
+    local env pid
+    [[ -n ${XDG_RUNTIME_DIR:-} ]] || return 0
+    for env in /proc/[0-9]*/environ; do
+        pid=${env#/proc/}
+        pid=${pid%/environ}
+        case $(cat "/proc/$pid/comm" 2>/dev/null) in
+        pulseaudio | pipewire | pipewire-pulse | wireplumber) ;;
+        *) continue ;;
+        esac
+        grep -qzx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "$env" 2>/dev/null && echo "$pid"
+    done
 }
 
 # Remember a process started by the caller so that testbed_stop ends it too.
@@ -169,8 +260,9 @@ testbed_stop() {
         timeout 10 wineserver -k >/dev/null 2>&1 || true
     fi
     # A sound server restarted by a test is not among the recorded ones.
-    pid=$(_testbed_pulse_by_pid_file) && [[ " $TESTBED_PIDS " != *" $pid "* ]] &&
-        TESTBED_PIDS="$TESTBED_PIDS $pid"
+    for pid in $(_testbed_sound_pids); do
+        [[ " $TESTBED_PIDS " == *" $pid "* ]] || TESTBED_PIDS="$TESTBED_PIDS $pid"
+    done
     # Newest first: the sound server and X outlive their clients.
     local -a pids
     read -r -a pids <<<"$TESTBED_PIDS"

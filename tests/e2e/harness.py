@@ -9,16 +9,15 @@ import json
 import math
 import os
 import shutil
-import signal
 import struct
 import subprocess
-import time
 import unittest
 import wave
 
 import audio
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# The test bed's pieces, used here and by the tests through this module.
+from testbed import (ROOT, Listener, Program, SoundServer, WineProgram, centre,  # noqa: F401
+                     click, key, park_mouse, run_tool, screenshot, type_text, wait_for)
 
 # Control ids (res/resource.h)
 IDOK = 1
@@ -36,8 +35,6 @@ CANNOT_PLAY = ("Cannot play sound! Maybe the\naudio device is currently in use..
                "or maybe the file is invalid.")
 LAMP_ON = (255, 0, 0)
 LAMP_OFF = (128, 0, 0)
-# Far from every control, so that no tooltip shows and no click lands by accident.
-PARK_XY = (1000, 740)
 # How long one probe may take; a run under full-system emulation raises it.
 PROBE_TIMEOUT = 20.0
 
@@ -65,54 +62,7 @@ def scratch_dir(name):
     return path
 
 
-def wait_for(what, fn, timeout=10.0, interval=0.1):
-    """Calls fn until it returns something true; returns that, or fails saying what it awaited."""
-    deadline = time.monotonic() + timeout
-    last = None
-    while True:
-        last = fn()
-        if last:
-            return last
-        if time.monotonic() >= deadline:
-            raise AssertionError("timed out after %.1f s waiting for %s (last: %r)"
-                                 % (timeout, what, last))
-        time.sleep(interval)
-
-
-def run_tool(args, timeout=10.0):
-    """Runs a short tool with its output to a file; a tool that hangs is killed and reported."""
-    try:
-        r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        raise AssertionError("%s did not finish within %.0f s" % (" ".join(args), timeout))
-    return r.returncode
-
-
-# --- X input -------------------------------------------------------------------------------
-
-def click(x, y, button=1):
-    # No --sync: it hangs when the pointer is already at the target.
-    run_tool(["xdotool", "mousemove", str(int(x)), str(int(y)), "click", str(button)])
-
-
-def park_mouse():
-    run_tool(["xdotool", "mousemove", str(PARK_XY[0]), str(PARK_XY[1])])
-
-
 FILE_NAME_BOX = 0x47C  # cmb13, the explorer-style file dialog's file-name box
-
-
-def key(*keys, delay_ms=40):
-    run_tool(["xdotool", "key", "--delay", str(delay_ms)] + list(keys), timeout=60)
-
-
-def type_text(text, delay_ms=20):
-    run_tool(["xdotool", "type", "--delay", str(delay_ms), "--", text], timeout=60)
-
-
-def centre(rect):
-    return ((rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2)
 
 
 # --- wave files of our own -----------------------------------------------------------------
@@ -142,17 +92,19 @@ class App:
     """One tickora.exe started with `wine`, as a user would (or by another command, such as
     the installed launcher, with its own environment); stopped by its own pid."""
 
-    def __init__(self, workdir, name="app", command=None, env=None):
+    def __init__(self, workdir, name="app", wine_env=None, command=None, env=None):
         self.exe = env_path("TICKORA_EXE")
         self.probe_exe = env_path("TICKORA_PROBE")
         self.workdir = workdir
         self.log_path = os.path.join(workdir, name + ".log")
-        self._log = open(self.log_path, "wb")
-        # Output to a file: Wine's background processes keep inherited pipes open.
+        if command:
+            # The whole environment is env, which may leave out what the caller's has.
+            self.program = Program(command, self.log_path, cwd=workdir, base_env=env)
+        else:
+            self.program = WineProgram(self.exe, self.log_path, wine_env, cwd=workdir)
         self.env = env
-        self.proc = subprocess.Popen(command or ["wine", self.exe], stdin=subprocess.DEVNULL,
-                                     stdout=self._log, stderr=subprocess.STDOUT,
-                                     cwd=workdir, start_new_session=True, env=env)
+        self.proc = self.program.proc
+        self.pid = self.program.pid
         self._probe_out = os.path.join(workdir, name + ".probe.json")
         self.last = None
         self.files_chosen = 0
@@ -160,22 +112,17 @@ class App:
     # process
 
     def alive(self):
-        return self.proc.poll() is None
+        return self.program.alive()
 
     def wait_exit(self, timeout=10.0, what="the program to exit"):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+        return self.program.wait_exit(timeout, what)
 
     def kill(self):
-        if self.alive():
-            os.kill(self.proc.pid, signal.SIGKILL)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                pass
-        self._log.close()
+        self.program.kill()
+
+    def close(self):
+        """Clicks the close box, as a user ends it; killed if it does not end."""
+        self.program.end(lambda: click(*self.close_box_xy()))
 
     # looking
 
@@ -370,77 +317,3 @@ def summary(s):
     out = {k: s.get(k) for k in keys}
     out["dialogs"] = [(d["kind"], d["title"], d["focused"], d["text"]) for d in s["dialogs"]]
     return json.dumps(out)
-
-
-# --- sound ---------------------------------------------------------------------------------
-
-class Listener:
-    """One recorder for a whole test class, started before the program so that it flows."""
-
-    def __init__(self, workdir, name="heard", flowing_timeout=10.0):
-        self.rec = audio.Recorder(os.path.join(workdir, name + ".wav"))
-        self.rec.wait_until_flowing(flowing_timeout)
-
-    def mark(self):
-        return self.rec.position_ms()
-
-    def wait_until(self, ms, timeout=30.0):
-        """Waits until the recording has reached ms."""
-        wait_for("the recording to reach %.0f ms" % ms, lambda: self.rec.position_ms() >= ms,
-                 timeout=timeout, interval=0.02)
-
-    def listen(self, duration_ms):
-        start = self.mark()
-        self.wait_until(start + duration_ms)
-        return start, start + duration_ms
-
-    def samples(self, start_ms, end_ms):
-        return audio.slice_ms(audio.read_samples(self.rec.path), start_ms, end_ms)
-
-    def onsets(self, start_ms, end_ms, **kw):
-        """Onset times (ms, absolute in the recording) within [start_ms, end_ms).
-
-        The analysis starts 300 ms early so that a sound already going at start_ms is not
-        taken for one starting there.
-        """
-        kw.setdefault("skip_ms", 0)
-        lead = min(300.0, start_ms)
-        found = audio.find_onsets(self.samples(start_ms - lead, end_ms), **kw)
-        return [start_ms - lead + t for t in found if t >= lead]
-
-    def peak(self, start_ms, end_ms):
-        return audio.peak_amplitude(self.samples(start_ms, end_ms))
-
-    def stop(self):
-        self.rec.stop()
-
-
-class SoundServer:
-    """The test bed's PulseAudio, for tests of a server that goes away and comes back. It is
-    found by the pid file in its runtime directory and started again by scripts/testbed.sh,
-    which knows how the test bed runs it."""
-
-    def pid(self):
-        path = os.path.join(os.environ["XDG_RUNTIME_DIR"], "pulse", "pid")
-        with open(path) as f:
-            pid = int(f.read().strip())
-        with open("/proc/%d/comm" % pid) as f:
-            assert f.read().strip() == "pulseaudio", "%s names no PulseAudio" % path
-        return pid
-
-    def kill(self):
-        pid = self.pid()
-        os.kill(pid, signal.SIGKILL)
-        wait_for("PulseAudio (pid %d) to be gone" % pid,
-                 lambda: not os.path.exists("/proc/%d" % pid), timeout=10, interval=0.02)
-
-    def start(self):
-        script = os.path.join(ROOT, "scripts", "testbed.sh")
-        code = run_tool(["bash", "-c", 'source "$0" && testbed_restart_pulse', script],
-                        timeout=60)
-        assert code == 0, "the sound server did not start again (see the test bed's pulse.log)"
-
-
-def screenshot(path):
-    """The whole X screen, as the user would see it."""
-    run_tool(["import", "-window", "root", path], timeout=30)
