@@ -100,6 +100,8 @@ testbed_start_pulse() {
         -L module-native-protocol-unix -L module-always-sink \
         >>"$logdir/pulse.log" 2>&1 &
     pid=$!
+    # Tests kill it on purpose; the shell is not to report that as if something broke.
+    disown "$pid"
     TESTBED_PIDS="$TESTBED_PIDS $pid"
     TESTBED_PULSE_PID=$pid
     _testbed_wait_pulse_answers pulseaudio "$pid" || return 1
