@@ -23,9 +23,10 @@ MEDIAN_TOLERANCE = 0.02
 SINGLE_TOLERANCE_MS = 30.0
 SINGLE_TOLERANCE = 0.2
 # A wave file is started asynchronously by a thread of Wine's own: now and then one start
-# comes ~50 ms late (measured 45.7 ms once in a few runs). A fifth of the period still tells a
-# late start from a missing or extra beat.
-WAVE_SINGLE_TOLERANCE = 0.2
+# comes late, ~50 ms on a quiet machine and once 162 ms with the load at 2.5 on two cores.
+# Two fifths of the period still tell a late start from a missing beat (a whole period off) or
+# an extra one between two (half a period); how late the starts are is the benchmark's business.
+WAVE_SINGLE_TOLERANCE = 0.4
 QUIET = 300  # peak amplitude of a recording with no click in it
 
 
