@@ -77,6 +77,18 @@ testbed_start_xvfb() {
     return 1
 }
 
+# Makes <dir> the private runtime directory of a sound server <name> and exports what clients
+# need to reach that server and no other.
+_testbed_sound_runtime() {
+    mkdir -p "$1" && chmod 700 "$1" || return 1
+    XDG_RUNTIME_DIR=$(cd "$1" && pwd) || return 1
+    export XDG_RUNTIME_DIR
+    export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
+    # Never fall back to starting a server of its own somewhere else.
+    export PULSE_NO_AUTOSPAWN=1
+    export TESTBED_SOUND_SERVER=$2
+}
+
 # Usage: testbed_start_pulse <dir>
 # Starts a private PulseAudio with a null sink "tick" (monitor: tick.monitor)
 # and exports XDG_RUNTIME_DIR and PULSE_SERVER so that clients, Wine
@@ -87,14 +99,7 @@ testbed_start_pulse() {
     logdir=$TESTBED_LOGDIR
     command -v pulseaudio >/dev/null || { _testbed_log "pulseaudio not found (package pulseaudio)"; return 1; }
     command -v pactl >/dev/null || { _testbed_log "pactl not found (package pulseaudio-utils)"; return 1; }
-    mkdir -p "$dir"
-    chmod 700 "$dir"
-    dir=$(cd "$dir" && pwd)
-    export XDG_RUNTIME_DIR=$dir
-    export PULSE_SERVER=unix:$dir/pulse/native
-    # Never fall back to starting a server of its own somewhere else.
-    export PULSE_NO_AUTOSPAWN=1
-    export TESTBED_SOUND_SERVER=pulseaudio
+    _testbed_sound_runtime "$dir" pulseaudio || return 1
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
         -L "module-null-sink sink_name=tick rate=44100" \
         -L module-native-protocol-unix -L module-always-sink \
@@ -147,13 +152,8 @@ testbed_start_pipewire() {
     for tool in pipewire wireplumber pipewire-pulse dbus-daemon pactl; do
         command -v "$tool" >/dev/null || { _testbed_log "$tool not found"; return 1; }
     done
-    mkdir -p "$dir"
-    chmod 700 "$dir"
-    dir=$(cd "$dir" && pwd)
-    export XDG_RUNTIME_DIR=$dir
-    export PULSE_SERVER=unix:$dir/pulse/native
-    export PULSE_NO_AUTOSPAWN=1
-    export TESTBED_SOUND_SERVER=pipewire
+    _testbed_sound_runtime "$dir" pipewire || return 1
+    dir=$XDG_RUNTIME_DIR
     # Without a session bus wireplumber exits, and then new streams time out.
     dbus-daemon --session --nofork --address="unix:path=$dir/bus" \
         >>"$TESTBED_LOGDIR/dbus.log" 2>&1 &
