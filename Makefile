@@ -7,6 +7,7 @@
 #   make install / make uninstall   the program, a `tickora` launcher (Wine), menu entry and
 #               icons under PREFIX (default /usr/local); DESTDIR is honoured
 #   make screenshot   docs/screenshot.png, the panel on a desktop with a window manager
+#   make clean   the build tree and dist/;  make clean-cache   the emulated i386 PC's images
 
 BUILD_DIR := build/win32
 # The x86-64 build of the same sources, beside it: installed for hosts that cannot run i386 code.
@@ -37,12 +38,17 @@ INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
     $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
     $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
 
-.PHONY: all deps configure build program program64 run test bench dist install uninstall screenshot clean
+.PHONY: all deps configure build program program64 run test bench dist install uninstall screenshot clean clean-cache
 
 all: build
 
+# What `deps` installs depends on the goals: building needs the tool chain, running adds Wine,
+# and only the goals that use the test bed add it (X, sound servers, the emulated i386 PC).
+GOALS := $(or $(MAKECMDGOALS),all)
+DEPS_LEVEL := $(if $(filter test bench screenshot,$(GOALS)),test,$(if $(filter run install,$(GOALS)),run,build))
+
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh --for "make $(GOALS)" $(DEPS_LEVEL)
 
 $(BUILD_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
@@ -103,8 +109,14 @@ uninstall:
 	done
 
 screenshot: build
-	@scripts/install-deps.sh openbox x11-xserver-utils
+	@scripts/install-deps.sh --for "make screenshot" test openbox x11-xserver-utils
 	@scripts/screenshot.sh $(CURDIR)/build/wineprefix-shot $(BUILD_DIR)
+
+# The emulated i386 PC's disk images (scripts/pe32vm), kept between runs outside the tree.
+PE32_CACHE := $(or $(TICKORA_PE32_CACHE),/var/cache/tickora-pe32)
 
 clean:
 	rm -rf build $(DIST_DIR)
+
+clean-cache:
+	rm -rf $(PE32_CACHE)

@@ -1,35 +1,80 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, only what is missing, quietly.
-#   scripts/install-deps.sh [more packages...]   (e.g. openbox for `make screenshot`)
+# Installs what a make target needs on Debian 12 or 13, only what is missing, and says what
+# and for which target first. Each level adds to the one before:
+#   build   make, make dist                     the tool chain
+#   run     make run, make install              and Wine
+#   test    make test, make bench, make screenshot
+#                                               and the test bed: X, the sound servers, the
+#                                               emulated i386 PC
+#
+#   scripts/install-deps.sh [--dry-run] [--for WHAT] <build|run|test> [more packages...]
+#
+# --for names the target in the message (e.g. "make screenshot"); --dry-run prints what would
+# be installed and installs nothing.
 set -euo pipefail
 
-PACKAGES=(
-    make cmake python3
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
-    wine wine32:i386
-    # for hosts that cannot execute i386 code (scripts/winearch.sh), and the emulated i386 PC
-    # that runs the PE32 build there (scripts/pe32vm)
-    wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    qemu-system-x86 qemu-user-static mmdebstrap arch-test e2fsprogs
-    xvfb xauth x11-utils xdotool imagemagick fonts-liberation fonts-wine
+dry_run=
+what=
+while (($#)); do
+    case $1 in
+    --dry-run) dry_run=1; shift ;;
+    --for) what=${2:?--for needs a name}; shift 2 ;;
+    *) break ;;
+    esac
+done
+level=${1:-}
+shift || true
+
+BUILD=(make cmake python3 googletest
+    g++-mingw-w64-i686 binutils-mingw-w64-i686
+    # the x86-64 build, which hosts that refuse i386 code run, and make install ships
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+# wine64 runs the x86-64 build and Wine's own 64-bit half; fonts-wine gives dialogs their
+# Windows metrics (scripts/wineprefix.sh).
+RUN=(wine wine64 fonts-wine)
+TEST=(xvfb xauth x11-utils xdotool imagemagick fonts-liberation
     pulseaudio pulseaudio-utils
     # the PipeWire test bed; the X bell module rings through libcanberra's PulseAudio backend
     pipewire wireplumber pipewire-pulse dbus-daemon libpipewire-0.3-modules-x11 libcanberra-pulse
+    # the packaging test checks the desktop entry
     desktop-file-utils
-    "$@"
-)
+    # the emulated i386 PC that runs the PE32 build where the host refuses i386 code
+    # (scripts/pe32vm)
+    qemu-system-x86 qemu-user-static mmdebstrap arch-test e2fsprogs)
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
-        sudo "$@"
-    else
-        echo "error: need root (or password-less sudo) to install: ${MISSING[*]:-i386 architecture}" >&2
-        echo "       run: sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install ${MISSING[*]:-}" >&2
-        exit 1
-    fi
+case $level in
+build) PACKAGES=("${BUILD[@]}") ;;
+run) PACKAGES=("${BUILD[@]}" "${RUN[@]}") ;;
+test) PACKAGES=("${BUILD[@]}" "${RUN[@]}" "${TEST[@]}") ;;
+*)
+    echo "usage: $0 [--dry-run] [--for WHAT] <build|run|test> [more packages...]" >&2
+    exit 2
+    ;;
+esac
+PACKAGES+=("$@")
+
+# Does this host execute i386 code? Some 64-bit kernels refuse it ("IA-32 emulation off"), and
+# Wine is not there yet to ask. A 91-byte i386 program that only exits tells: the kernel runs
+# it or refuses it with "Exec format error".
+host_runs_i386_code() {
+    local probe rc=0
+    probe=$(mktemp "${TMPDIR:-/tmp}/i386-probe.XXXXXX") || return 1
+    # ELF header, one loadable segment at 0x08048000, then: xor ebx,ebx; xor eax,eax; inc eax;
+    # int 0x80 (exit(0)).
+    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\010\064\0\0\0\0\0\0\0%b' \
+        '\0\0\0\0\064\0\040\0\1\0\0\0\0\0\0\0' >"$probe"
+    printf '\1\0\0\0\0\0\0\0\0\200\4\010\0\200\4\010\133\0\0\0\133\0\0\0\5\0\0\0\0\020\0\0' >>"$probe"
+    printf '\061\333\061\300\100\315\200' >>"$probe"
+    chmod 700 "$probe"
+    "$probe" 2>/dev/null || rc=$?
+    rm -f "$probe"
+    return "$rc"
 }
+# 32-bit Wine (and with it the i386 architecture) only where it can run: elsewhere the x86-64
+# build runs under wine64.
+if [[ $level != build ]] && host_runs_i386_code; then
+    PACKAGES+=(wine32:i386)
+fi
 
 is_installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
@@ -41,9 +86,23 @@ for pkg in "${PACKAGES[@]}"; do
 done
 [ ${#MISSING[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${MISSING[*]}"
+echo "install-deps: ${what:-$level} needs, and will install: ${MISSING[*]}"
+[[ -z $dry_run ]] || exit 0
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+        sudo "$@"
+    else
+        echo "error: need root (or password-less sudo) to install: ${MISSING[*]}" >&2
+        echo "       run: sudo apt-get update && sudo apt-get install ${MISSING[*]}" >&2
+        exit 1
+    fi
+}
+
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${MISSING[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
 fi
 as_root apt-get -o DPkg::Lock::Timeout=900 update -qq

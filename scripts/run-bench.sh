@@ -15,7 +15,7 @@ BEATS=50
 
 # The peer metronome, the plotting library, the second sound server and what the floor
 # client is built with, only if missing.
-scripts/install-deps.sh gtick python3-matplotlib gcc libpulse-dev
+scripts/install-deps.sh --for "make bench" test gtick python3-matplotlib gcc libpulse-dev
 
 # shellcheck source=scripts/testbed.sh
 source scripts/testbed.sh

@@ -14,8 +14,13 @@
 # returns non-zero, leaving what it started recorded for testbed_stop.
 
 # TESTBED_XVFB_PID and TESTBED_PULSE_PID are set for callers that want them.
+# The test bed signals only what it started: each process is recorded as pid:start time (so
+# that a pid the system gave to another process since is not taken for it), in TESTBED_PIDS,
+# and a sound server's also in testbed.pids in its private runtime directory, where a test that
+# restarts the server in a shell of its own records the new one.
 # shellcheck disable=SC2034
 TESTBED_PIDS=${TESTBED_PIDS:-}
+_TESTBED_SOUND_DIR=
 TESTBED_XVFB_TIMEOUT=${TESTBED_XVFB_TIMEOUT:-15}
 TESTBED_PULSE_TIMEOUT=${TESTBED_PULSE_TIMEOUT:-15}
 TESTBED_LOGDIR=${TESTBED_LOGDIR:-}
@@ -39,6 +44,30 @@ _testbed_logdir() {
 
 _testbed_alive() { kill -0 "$1" 2>/dev/null; }
 
+# The start time of process <pid> (clock ticks since boot); fails if it is gone or a zombie.
+_testbed_start_time() {
+    local stat
+    { stat=$(<"/proc/$1/stat"); } 2>/dev/null || return 1
+    local -a fields
+    read -r -a fields <<<"${stat##*) }"
+    [[ ${fields[0]} != Z ]] && echo "${fields[19]}"
+}
+
+# Usage: _testbed_record <pid> [name]
+# Records a process this shell started. Named ones belong to the sound server and go to its
+# pid file too.
+_testbed_record() {
+    local start
+    start=$(_testbed_start_time "$1") || start=gone
+    TESTBED_PIDS="$TESTBED_PIDS $1:$start"
+    if [[ -n ${2:-} && -n $_TESTBED_SOUND_DIR ]]; then
+        echo "$1 $start $2" >>"$_TESTBED_SOUND_DIR/testbed.pids"
+    fi
+}
+
+# Usage: _testbed_is <pid:start>   true while that very process runs.
+_testbed_is() { [[ $(_testbed_start_time "${1%%:*}") == "${1#*:}" ]]; }
+
 # Usage: testbed_start_xvfb [WxHxD]
 # Starts Xvfb on the first free display from :90 on and exports DISPLAY.
 testbed_start_xvfb() {
@@ -52,7 +81,7 @@ testbed_start_xvfb() {
         [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
         Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >"$logdir/xvfb.$n.log" 2>&1 &
         pid=$!
-        TESTBED_PIDS="$TESTBED_PIDS $pid"
+        _testbed_record "$pid"
         deadline=$((SECONDS + TESTBED_XVFB_TIMEOUT))
         while _testbed_alive "$pid"; do
             # The lock file names the server that owns :n; it must be ours,
@@ -71,17 +100,21 @@ testbed_start_xvfb() {
         done
         # Lost a race for this number (or Xvfb failed): forget it, try the next.
         wait "$pid" 2>/dev/null || true
-        TESTBED_PIDS=${TESTBED_PIDS/ $pid/}
+        TESTBED_PIDS=${TESTBED_PIDS%" $pid:"*}
     done
     _testbed_log "no free X display number in :90-:189"
     return 1
 }
 
+# Usage: _testbed_sound_runtime <dir> <name> [again]
 # Makes <dir> the private runtime directory of a sound server <name> and exports what clients
-# need to reach that server and no other.
+# need to reach that server and no other. Its pid file starts empty unless the server is
+# started "again" there.
 _testbed_sound_runtime() {
     mkdir -p "$1" && chmod 700 "$1" || return 1
     XDG_RUNTIME_DIR=$(cd "$1" && pwd) || return 1
+    _TESTBED_SOUND_DIR=$XDG_RUNTIME_DIR
+    [[ ${3:-} == again ]] || : >"$_TESTBED_SOUND_DIR/testbed.pids" || return 1
     export XDG_RUNTIME_DIR
     export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
     # Never fall back to starting a server of its own somewhere else.
@@ -89,7 +122,7 @@ _testbed_sound_runtime() {
     export TESTBED_SOUND_SERVER=$2
 }
 
-# Usage: testbed_start_pulse <dir>
+# Usage: testbed_start_pulse <dir> [again]
 # Starts a private PulseAudio with a null sink "tick" (monitor: tick.monitor)
 # and exports XDG_RUNTIME_DIR and PULSE_SERVER so that clients, Wine
 # included, reach it and nothing else.
@@ -99,7 +132,7 @@ testbed_start_pulse() {
     logdir=$TESTBED_LOGDIR
     command -v pulseaudio >/dev/null || { _testbed_log "pulseaudio not found (package pulseaudio)"; return 1; }
     command -v pactl >/dev/null || { _testbed_log "pactl not found (package pulseaudio-utils)"; return 1; }
-    _testbed_sound_runtime "$dir" pulseaudio || return 1
+    _testbed_sound_runtime "$dir" pulseaudio "${2:-}" || return 1
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
         -L "module-null-sink sink_name=tick rate=44100" \
         -L module-native-protocol-unix -L module-always-sink \
@@ -107,7 +140,7 @@ testbed_start_pulse() {
     pid=$!
     # Tests kill it on purpose; the shell is not to report that as if something broke.
     disown "$pid"
-    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_record "$pid" pulseaudio
     TESTBED_PULSE_PID=$pid
     _testbed_wait_pulse_answers pulseaudio "$pid" || return 1
     export PULSE_SINK=tick
@@ -158,10 +191,59 @@ testbed_start_pipewire() {
     dbus-daemon --session --nofork --address="unix:path=$dir/bus" \
         >>"$TESTBED_LOGDIR/dbus.log" 2>&1 &
     pid=$!
-    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_record "$pid" dbus-daemon
     _testbed_wait_path "$dir/bus" "$pid" "the session bus" || return 1
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus
     _testbed_start_pipewire_daemons
+}
+
+# Usage: _testbed_wireplumber_config <dir>
+# A configuration for wireplumber in <dir> (its XDG_CONFIG_HOME), laid over the system's: no
+# devices (the test bed has its null sink and must not take the user's sound card, camera or
+# Bluetooth) and no logind, which containers and chroots lack: without systemd's runtime
+# directories wireplumber 0.4 fails its logind monitor and leaves PipeWire. Version 0.4 reads
+# Lua files, which replace the system's of the same name; 0.5 reads SPA-JSON fragments.
+_testbed_wireplumber_config() {
+    local dir=$1/wireplumber version
+    version=$(wireplumber --version 2>/dev/null | sed -n 's/.*libwireplumber \([0-9]*\.[0-9]*\).*/\1/p' | tail -n 1)
+    rm -rf "$dir"
+    case $version in
+    0.4)
+        mkdir -p "$dir/main.lua.d" "$dir/bluetooth.lua.d" || return 1
+        cat >"$dir/main.lua.d/90-enable-all.lua" <<'LUA' || return 1
+-- The system's list without the device monitors.
+load_module("metadata")
+default_access.enable()
+device_defaults.enable()
+stream_defaults.enable()
+load_script("intended-roles.lua")
+load_script("suspend-node.lua")
+LUA
+        echo '-- No Bluetooth monitor, and so no logind.' >"$dir/bluetooth.lua.d/90-enable-all.lua"
+        ;;
+    0.5)
+        mkdir -p "$dir/wireplumber.conf.d" || return 1
+        cat >"$dir/wireplumber.conf.d/50-testbed.conf" <<'CONF'
+wireplumber.profiles = {
+  main = {
+    hardware.audio = disabled
+    hardware.bluetooth = disabled
+    hardware.video-capture = disabled
+    support.logind = disabled
+    monitor.bluez.seat-monitoring = disabled
+    support.reserve-device = disabled
+    monitor.alsa.reserve-device = disabled
+    support.portal-permissionstore = disabled
+    script.client.access-portal = disabled
+  }
+}
+CONF
+        ;;
+    *)
+        _testbed_log "wireplumber ${version:-of unknown version}: no test bed configuration for it (0.4 and 0.5 are known)"
+        return 1
+        ;;
+    esac
 }
 
 # pipewire, wireplumber and pipewire-pulse in $XDG_RUNTIME_DIR, and the null sink.
@@ -171,14 +253,16 @@ _testbed_start_pipewire_daemons() {
     # without our sample: it is kept off the display.
     env -u DISPLAY pipewire >>"$logdir/pipewire.log" 2>&1 &
     pid=$!
-    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_record "$pid" pipewire
     _testbed_wait_path "$dir/pipewire-0" "$pid" pipewire || return 1
+    _testbed_wireplumber_config "$dir/config" || return 1
     # Its remembered default sink and stream volumes stay with this test bed, not in $HOME.
-    XDG_STATE_HOME=$dir/state wireplumber >>"$logdir/wireplumber.log" 2>&1 &
-    TESTBED_PIDS="$TESTBED_PIDS $!"
+    XDG_CONFIG_HOME=$dir/config XDG_STATE_HOME=$dir/state wireplumber \
+        >>"$logdir/wireplumber.log" 2>&1 &
+    _testbed_record $! wireplumber
     pipewire-pulse >>"$logdir/pipewire-pulse.log" 2>&1 &
     pid=$!
-    TESTBED_PIDS="$TESTBED_PIDS $pid"
+    _testbed_record "$pid" pipewire-pulse
     _testbed_wait_pulse_answers pipewire-pulse "$pid" || return 1
     pactl load-module module-null-sink sink_name=tick rate=44100 >/dev/null ||
         { _testbed_log "cannot make the null sink on pipewire-pulse"; return 1; }
@@ -223,58 +307,50 @@ PY
 # Usage: testbed_restart_sound
 # For tests of a sound server that goes away and comes back, once they have killed it: starts
 # the server again in the same runtime directory (the session bus stays), with its sink and
-# bell. It may run in a shell of its own; testbed_stop finds the new server's processes.
+# bell. It may run in a shell of its own: the new server's processes go to the pid file, where
+# testbed_stop finds them.
 testbed_restart_sound() {
     : "${XDG_RUNTIME_DIR:?testbed_restart_sound: no test bed sound server}"
     case ${TESTBED_SOUND_SERVER:-} in
-    pulseaudio) testbed_start_pulse "$XDG_RUNTIME_DIR" ;;
-    pipewire) _testbed_start_pipewire_daemons ;;
+    pulseaudio) testbed_start_pulse "$XDG_RUNTIME_DIR" again ;;
+    pipewire) _testbed_sound_runtime "$XDG_RUNTIME_DIR" pipewire again && _testbed_start_pipewire_daemons ;;
     *) _testbed_log "no test bed sound server to restart"; return 1 ;;
     esac && testbed_hear_x11_bell
 }
 
-# The sound server's processes of this test bed (found by its runtime directory), started
-# here or again by testbed_restart_sound in another shell.
-_testbed_sound_pids() {
-    local env pid
-    [[ -n ${XDG_RUNTIME_DIR:-} ]] || return 0
-    for env in /proc/[0-9]*/environ; do
-        pid=${env#/proc/}
-        pid=${pid%/environ}
-        case $(cat "/proc/$pid/comm" 2>/dev/null) in
-        pulseaudio | pipewire | pipewire-pulse | wireplumber) ;;
-        *) continue ;;
-        esac
-        grep -qzx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "$env" 2>/dev/null && echo "$pid"
-    done
-}
-
 # Remember a process started by the caller so that testbed_stop ends it too.
-testbed_track_pid() { TESTBED_PIDS="$TESTBED_PIDS $*"; }
+testbed_track_pid() {
+    local pid
+    for pid; do _testbed_record "$pid"; done
+}
 
 # Stops Wine in $WINEPREFIX (if set) and every recorded process, by id.
 # Safe to call more than once, and from an EXIT trap; keeps the caller's
 # exit status.
 testbed_stop() {
-    local rc=$? pid deadline i
+    local rc=$? entry pid start deadline i
     if [[ -n ${WINEPREFIX:-} ]] && command -v wineserver >/dev/null; then
         # wineserver -k only reaches this prefix's server; bound it anyway.
         timeout 10 wineserver -k >/dev/null 2>&1 || true
     fi
-    # A sound server restarted by a test is not among the recorded ones.
-    for pid in $(_testbed_sound_pids); do
-        [[ " $TESTBED_PIDS " == *" $pid "* ]] || TESTBED_PIDS="$TESTBED_PIDS $pid"
-    done
+    # A sound server restarted by a test in another shell is only in the pid file.
+    if [[ -n $_TESTBED_SOUND_DIR && -f $_TESTBED_SOUND_DIR/testbed.pids ]]; then
+        while read -r pid start _; do
+            [[ " $TESTBED_PIDS " == *" $pid:$start "* ]] || TESTBED_PIDS="$TESTBED_PIDS $pid:$start"
+        done <"$_TESTBED_SOUND_DIR/testbed.pids"
+    fi
     # Newest first: the sound server and X outlive their clients.
     local -a pids
     read -r -a pids <<<"$TESTBED_PIDS"
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        pid=${pids[i]}
-        _testbed_alive "$pid" || continue
-        kill -TERM "$pid" 2>/dev/null || true
-        deadline=$((SECONDS + 5))
-        while _testbed_alive "$pid" && ((SECONDS < deadline)); do sleep 0.1; done
-        if _testbed_alive "$pid"; then
+        entry=${pids[i]}
+        pid=${entry%%:*}
+        if _testbed_is "$entry"; then
+            kill -TERM "$pid" 2>/dev/null || true
+            deadline=$((SECONDS + 5))
+            while _testbed_is "$entry" && ((SECONDS < deadline)); do sleep 0.1; done
+        fi
+        if _testbed_is "$entry"; then
             _testbed_log "process $pid ignored TERM for 5s; killing it"
             kill -KILL "$pid" 2>/dev/null || true
         fi

@@ -289,6 +289,15 @@ def proc_cpu_ticks(pid):
     return int(fields[11]) + int(fields[12])  # fields 14 and 15 of stat(5)
 
 
+def proc_start_time(pid):
+    """The start time of pid (clock ticks since boot, as text), or None if it is gone or a
+    zombie: with it, a recorded pid is not taken for another process that got it since."""
+    fields = (proc_read(pid, "stat") or b")").rsplit(b")", 1)[1].split()
+    if len(fields) < 20 or fields[0] == b"Z":
+        return None
+    return fields[19].decode()
+
+
 def proc_status(pid, key):
     for line in (proc_read(pid, "status") or b"").decode("latin-1").splitlines():
         if line.startswith(key + ":"):
@@ -330,8 +339,9 @@ class BusyCore:
 
 class SoundServer:
     """The test bed's private sound server: PulseAudio, or PipeWire with pipewire-pulse and
-    wireplumber. Its processes are the ones with the test bed's runtime directory; it is
-    started again by scripts/testbed.sh, which knows how the test bed runs it."""
+    wireplumber. scripts/testbed.sh, which knows how the test bed runs it, starts it and
+    records each process it starts, as "pid start-time name", in testbed.pids in the server's
+    runtime directory; only those processes are signalled here."""
 
     PROCESSES = {"pulseaudio": ("pulseaudio",),
                  "pipewire": ("pipewire", "pipewire-pulse", "wireplumber")}
@@ -341,14 +351,18 @@ class SoundServer:
         self.runtime_dir = os.environ["XDG_RUNTIME_DIR"]
 
     def pids(self):
-        """{pid: name} of the server's processes."""
-        mark = ("XDG_RUNTIME_DIR=" + self.runtime_dir).encode()
+        """{pid: name} of the server's recorded processes that still run."""
         names = self.PROCESSES[self.kind]
         found = {}
-        for pid in all_pids():
-            comm = proc_comm(pid)
-            if comm in names and mark in (proc_read(pid, "environ") or b"").split(b"\0"):
-                found[pid] = comm
+        try:
+            with open(os.path.join(self.runtime_dir, "testbed.pids")) as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return found
+        for line in lines:
+            pid, start, name = line.split()
+            if name in names and proc_start_time(int(pid)) == start:
+                found[int(pid)] = name
         return found
 
     def kill(self):
@@ -357,7 +371,7 @@ class SoundServer:
         for pid in pids:
             os.kill(pid, signal.SIGKILL)
         wait_for("%s (pids %s) to be gone" % (self.kind, sorted(pids)),
-                 lambda: not any(os.path.exists("/proc/%d" % pid) for pid in pids),
+                 lambda: not self.pids().keys() & pids.keys(),
                  timeout=10, interval=0.02)
 
     def start(self):
