@@ -369,7 +369,10 @@ class SoundServer:
         pids = self.pids()
         assert pids, "no %s of the test bed is running" % self.kind
         for pid in pids:
-            os.kill(pid, signal.SIGKILL)
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass  # PipeWire's helpers leave when pipewire goes
         wait_for("%s (pids %s) to be gone" % (self.kind, sorted(pids)),
                  lambda: not self.pids().keys() & pids.keys(),
                  timeout=10, interval=0.02)
