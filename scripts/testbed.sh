@@ -251,17 +251,21 @@ _testbed_start_pipewire_daemons() {
     local dir=$XDG_RUNTIME_DIR logdir=$TESTBED_LOGDIR pid
     # The daemon's own X11 bell module, on by default, would ring the bell a second time,
     # without our sample: it is kept off the display.
+    # Tests kill them on purpose: the shell is not to report it.
     env -u DISPLAY pipewire >>"$logdir/pipewire.log" 2>&1 &
     pid=$!
+    disown "$pid"
     _testbed_record "$pid" pipewire
     _testbed_wait_path "$dir/pipewire-0" "$pid" pipewire || return 1
     _testbed_wireplumber_config "$dir/config" || return 1
     # Its remembered default sink and stream volumes stay with this test bed, not in $HOME.
     XDG_CONFIG_HOME=$dir/config XDG_STATE_HOME=$dir/state wireplumber \
         >>"$logdir/wireplumber.log" 2>&1 &
+    disown $!
     _testbed_record $! wireplumber
     pipewire-pulse >>"$logdir/pipewire-pulse.log" 2>&1 &
     pid=$!
+    disown "$pid"
     _testbed_record "$pid" pipewire-pulse
     _testbed_wait_pulse_answers pipewire-pulse "$pid" || return 1
     pactl load-module module-null-sink sink_name=tick rate=44100 >/dev/null ||
