@@ -119,4 +119,4 @@ clean:
 	rm -rf build $(DIST_DIR)
 
 clean-cache:
-	rm -rf $(PE32_CACHE)
+	rm -rf "$(PE32_CACHE)"
