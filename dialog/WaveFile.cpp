@@ -225,10 +225,14 @@ void CTickoraDlg::RearmWaveFileCheck() {
 
 // The two calls and nothing else: what a tick cannot see, a file changed since it was chosen
 // or a sound server gone, the sound thread finds out, and the next tick stops the beat.
+// The first call may be stuck long enough for a stop to come in between: then the file is not
+// started, and the tick counts as played.
 bool CTickoraDlg::PlayWaveFileTick(const TickToPlay& tick) {
     if (tick.bWaveFilePlayable)
         QueueLivenessCheck(tick.pShared);
     Multimedia().PlaySoundA(nullptr, nullptr, 0);
+    if (tick.bWaveFilePlayable && tick.pShared->uTimerId != tick.uId)
+        return true;
     return tick.bWaveFilePlayable &&
            Multimedia().PlaySoundA(tick.strWaveFile, nullptr,
                                    SND_FILENAME | SND_NODEFAULT | SND_ASYNC);
