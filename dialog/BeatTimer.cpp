@@ -14,18 +14,20 @@ namespace {
 
 // The tick gate guards the list of dialogs that take ticks, each dialog's count of ticks in
 // hand and what TickShared keeps under it. Whoever holds it, a tick or the dialog thread, only
-// reads and writes memory and posts: no multimedia, file or window call is made under it, and
-// nothing under it waits for another thread. So no thread waits on it for longer than a few
-// lines of ours, whatever the sound server, a driver or a disk do, and no deadlock can form.
+// reads and writes memory and posts (PostMessageA, which never waits): no multimedia or file
+// call is made under it, and nothing under it waits for another thread (the teardown's wait
+// lets go of it). So no thread waits on it for longer than a few lines of ours, whatever the
+// sound server, a driver or a disk do, and no deadlock can form.
 //
 // A tick takes the gate twice, each time briefly: to check that its event is live and take the
-// dialog in hand, and to copy what it will play and let go of the dialog (PlayTick). Its sound
-// calls come after, with only TickShared in hand. A stop retires the event under the gate and
-// returns without waiting: a tick that let go before that makes its one call, which may be
-// stuck and sound after Stop; that call is the only sound that can come after Stop. Every tick
-// that checks afterwards finds its event retired and plays nothing, and when the stuck call
-// returns, its tick posts only if its event is still live, checked under the gate, so nothing.
-// The teardown waits only for the ticks in hand, which run no system call.
+// dialog in hand, and to copy what it will play and let go of the dialog (LetGoOfTick). Its
+// sound calls come after, with only TickShared in hand. A stop retires the event under the gate
+// and returns without waiting for any tick. A tick that let go before that makes the call it is
+// already in, which may be stuck and sound after Stop: that call is the only sound that can
+// come after Stop. A wave tick looks at its event again before its second call and starts no
+// file once it is retired; every later callback finds it retired and plays nothing; and a tick
+// posts only if its event is still live, checked under the gate, so nothing after a stop. The
+// teardown waits only for ticks still in hand, which make no system call before letting go.
 CTickGate g_gate;
 std::condition_variable_any g_cvLetGo;
 std::vector<CTickoraDlg*> g_ticking;

@@ -310,7 +310,6 @@ namespace {
 BOOL WINAPI StallableReadFile(HANDLE hFile, LPVOID pBuffer, DWORD cb, LPDWORD pcbRead,
                               LPOVERLAPPED pOverlapped) {
     WaveFileReadStall& stall = *WaveFileReadStall::s_pCurrent;
-    ++stall.nReads;
     if (stall.bStall) {
         int nNow = ++stall.nStalledNow;
         for (int nMost = stall.nMostStalledAtOnce;

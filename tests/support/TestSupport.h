@@ -109,13 +109,12 @@ private:
 };
 
 // Makes reads of wave files through the check's seam stall while bStall is set, holding each
-// such read until the test lets it go; counts reads.
+// such read until the test lets it go.
 class WaveFileReadStall {
 public:
     WaveFileReadStall();
     ~WaveFileReadStall();
     std::atomic<bool> bStall{false};
-    std::atomic<int> nReads{0};
     std::atomic<int> nStalledNow{0}, nMostStalledAtOnce{0};
     bool WaitStalled(DWORD dwTimeoutMs = 3000);
     void Release();
