@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -179,13 +180,8 @@ void Enter(Call call, bool bSoundCall) {
         Rec().onCall(call);
 }
 
-void CheckGateIsFree() {
-    if (CTestTickoraDlg::TicksHeldByThisThreadForTest())
-        ++Rec().nCallsWithTicksHeld;
-}
-
 MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     if (Rec().bFailDevCaps)
         return TIMERR_NOCANDO;
     if (Rec().capsOverride.wPeriodMax != 0) {
@@ -196,21 +192,21 @@ MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
 }
 
 MMRESULT WINAPI RecBeginPeriod(UINT u) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     ++Rec().nBeginPeriod;
     Rec().uLastBeginPeriod = u;
     return Sys().timeBeginPeriod(u);
 }
 
 MMRESULT WINAPI RecEndPeriod(UINT u) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     ++Rec().nEndPeriod;
     Rec().uLastEndPeriod = u;
     return Sys().timeEndPeriod(u);
 }
 
 MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PTR dw, UINT f) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     ++Rec().nSetEvent;
     Rec().uLastDelay = uDelay;
     Rec().uLastResolution = uRes;
@@ -232,13 +228,11 @@ BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
     if (!psz) {
         Enter(Call::WaveStop, true);
         ++Rec().nWaveStops;
-        Rec().bLastWaveCallWasStop = true;
         return Sys().PlaySoundA(psz, h, f);
     }
     ++Rec().nWaveStarts;
     Enter(Call::WaveStart, true);
     Rec().m_strLastWavePath = psz;
-    Rec().bLastWaveCallWasStop = false;
     if (Rec().bFailWavePlay)
         return FALSE;
     return Sys().PlaySoundA(psz, h, f);
@@ -311,11 +305,7 @@ BOOL WINAPI StallableReadFile(HANDLE hFile, LPVOID pBuffer, DWORD cb, LPDWORD pc
                               LPOVERLAPPED pOverlapped) {
     WaveFileReadStall& stall = *WaveFileReadStall::s_pCurrent;
     if (stall.bStall) {
-        int nNow = ++stall.nStalledNow;
-        for (int nMost = stall.nMostStalledAtOnce;
-             nNow > nMost && !stall.nMostStalledAtOnce.compare_exchange_weak(nMost, nNow);)
-            ;
-        SetEvent(stall.m_hStalled);
+        stall.nMostStalledAtOnce = std::max(stall.nMostStalledAtOnce.load(), ++stall.nStalledNow);
         WaitForSingleObject(stall.m_hRelease, 10000);
         --stall.nStalledNow;
     }
@@ -324,9 +314,7 @@ BOOL WINAPI StallableReadFile(HANDLE hFile, LPVOID pBuffer, DWORD cb, LPDWORD pc
 
 } // namespace
 
-WaveFileReadStall::WaveFileReadStall()
-    : m_hStalled(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+WaveFileReadStall::WaveFileReadStall() : m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     s_pCurrent = this;
     WaveFileIo().ReadFile = StallableReadFile;
 }
@@ -337,12 +325,7 @@ WaveFileReadStall::~WaveFileReadStall() {
     EXPECT_TRUE(WaitForWaveFileCheck(5000));
     WaveFileIo().ReadFile = SystemWaveFileIo().ReadFile;
     s_pCurrent = nullptr;
-    CloseHandle(m_hStalled);
     CloseHandle(m_hRelease);
-}
-
-bool WaveFileReadStall::WaitStalled(DWORD dwTimeoutMs) {
-    return WaitForSingleObject(m_hStalled, dwTimeoutMs) == WAIT_OBJECT_0;
 }
 
 void WaveFileReadStall::Release() { SetEvent(m_hRelease); }

@@ -77,6 +77,7 @@ public:
     std::atomic<bool> bNoWaveDevice{false}; // waveOutOpen refuses, queries included
     // Run on the calling thread as each call starts, where a test may hold it.
     enum class Call {
+        Timer, // the timer's calls but timeKillEvent
         Click,
         Beep,
         WaveStop,
@@ -93,7 +94,6 @@ public:
     std::atomic<int> nWaveOutOpens{0}, nWaveOutCloses{0}; // handles, not format queries
     std::atomic<UINT> uLastBeginPeriod{0}, uLastEndPeriod{0}, uLastDelay{0}, uLastResolution{0};
     std::atomic<UINT> uLastEventId{0};
-    std::atomic<bool> bLastWaveCallWasStop{false};
     // Sounds started: clicks, beeps and wave files handed over.
     int SoundsStarted() const { return nClicks + nBeeps + nWaveStarts; }
     // Calls made by a thread that held the tick gate, and sound calls of the dialog's thread.
@@ -116,11 +116,10 @@ public:
     ~WaveFileReadStall();
     std::atomic<bool> bStall{false};
     std::atomic<int> nStalledNow{0}, nMostStalledAtOnce{0};
-    bool WaitStalled(DWORD dwTimeoutMs = 3000);
     void Release();
 
     static WaveFileReadStall* s_pCurrent;
-    HANDLE m_hStalled, m_hRelease;
+    HANDLE m_hRelease;
 };
 
 // Holds a call at a chosen point: the calling thread waits in Hold() until the test releases
