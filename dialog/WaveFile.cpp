@@ -251,7 +251,8 @@ void CTickoraDlg::QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared)
     });
 }
 
-// On the sound thread. A check of a file since replaced by a new choice finds nothing.
+// On the sound thread: whether the file is unchanged since it was chosen and the device still
+// opens for its format. A check of a file since replaced by a new choice finds nothing.
 void CTickoraDlg::CheckWaveFileStillPlays(TickShared& shared) {
     CString strPath;
     WaveFileCheck check;
