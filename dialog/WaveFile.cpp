@@ -21,8 +21,10 @@ namespace {
 using CUniqueFile = CUniqueHandle<HANDLE, &CloseHandle>;
 
 // A header on a local disk reads in well under a millisecond; a share that has not answered
-// by then is treated as unreadable rather than left to hold up the choice.
+// by then is treated as unreadable rather than left to hold up the choice. A sound server may
+// take seconds to open the process's first stream, more so just after it started.
 constexpr DWORD kWaveFileCheckTimeoutMs = 1000;
+constexpr DWORD kDeviceOpenTimeoutMs = 5000;
 constexpr DWORD kLivenessCheckEveryMs = 1000;
 
 WaveFileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -69,8 +71,6 @@ WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
     WaveFileCheck check;
     check.format = ReadFormatOfOpenFile(hFile);
     check.stamp = StampOf(info);
-    if (!OpensDeviceFor(check.format))
-        return {};
     return check;
 }
 
@@ -86,6 +86,7 @@ bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp) {
 struct PendingCheck {
     std::string strPath;
     WaveFileCheck check;
+    CUniqueHandle<HANDLE, &CloseHandle> hRead{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     CUniqueHandle<HANDLE, &CloseHandle> hDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     CUniqueThread hThread;
     bool Done() const { return WaitForSingleObject(hDone.get(), 0) == WAIT_OBJECT_0; }
@@ -150,17 +151,21 @@ WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
         return {};
     auto pPending = std::make_shared<PendingCheck>();
     pPending->strPath = pszPath;
-    if (!pPending->hDone)
+    if (!pPending->hRead || !pPending->hDone)
         return {};
-    // The event is set after the result is written, so the result may be read once it is.
+    // hDone is set after the result is written, so the result may be read once it is.
     pPending->hThread = StartThread([pPending] {
-        pPending->check = ReadWaveFileCheck(pPending->strPath.c_str());
+        WaveFileCheck check = ReadWaveFileCheck(pPending->strPath.c_str());
+        SetEvent(pPending->hRead.get());
+        if (OpensDeviceFor(check.format))
+            pPending->check = std::move(check);
         SetEvent(pPending->hDone.get());
     });
     if (!pPending->hThread)
         return {};
     g_pLatestCheck = pPending;
-    if (!WaitDispatching(pPending->hDone.get(), dwTimeoutMs, dispatch)) {
+    if (!WaitDispatching(pPending->hRead.get(), dwTimeoutMs, dispatch) ||
+        !WaitDispatching(pPending->hDone.get(), kDeviceOpenTimeoutMs, dispatch)) {
         CancelStalledIo(pPending->hThread.get());
         return {};
     }
@@ -214,11 +219,16 @@ void CTickoraDlg::SetWaveFile(const char* pszPath, WaveFileCheck check) {
     m_pTicks->bWaveFileLost = false;
 }
 
-// A new start asks again at its first tick: a sound server that has come back may play again.
+// A new start asks again at once, well before its first tick: a file gone meanwhile stops that
+// tick, and a sound server that has come back may play again.
 void CTickoraDlg::RearmWaveFileCheck() {
-    auto hold = HoldTicks();
-    m_pTicks->bWaveFileLost = false;
-    m_pTicks->dwLastLivenessCheck = GetTickCount() - kLivenessCheckEveryMs;
+    {
+        auto hold = HoldTicks();
+        m_pTicks->bWaveFileLost = false;
+        m_pTicks->dwLastLivenessCheck = GetTickCount() - kLivenessCheckEveryMs;
+    }
+    if (m_nTickSound == TickWaveFile)
+        QueueLivenessCheck(m_pTicks);
 }
 
 // --- the tick's side ----------------------------------------------------------------------
@@ -238,7 +248,7 @@ bool CTickoraDlg::PlayWaveFileTick(const TickToPlay& tick) {
                                    SND_FILENAME | SND_NODEFAULT | SND_ASYNC);
 }
 
-// Called by ticks; queues at most one check, about once a second.
+// Called by ticks and at a start; queues at most one check, about once a second.
 void CTickoraDlg::QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared) {
     DWORD dwNow = GetTickCount();
     if (dwNow - pShared->dwLastLivenessCheck < kLivenessCheckEveryMs ||

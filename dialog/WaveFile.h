@@ -36,7 +36,8 @@ struct WaveFileCheck {
 };
 
 // Checks the file at pszPath: a disk file (not a pipe, device or folder) whose header reads as
-// a wave sound for which the device opens, within dwTimeoutMs. Meanwhile the calling thread's
+// a wave sound within dwTimeoutMs, and for which the device then opens within a few seconds.
+// Meanwhile the calling thread's
 // messages go to dispatch (translated and dispatched when it is empty). One check at a time:
 // while an earlier one is still stalled, a new one fails at once. A check that takes too long
 // fails; its I/O is cancelled where the system can, and its thread ends on its own.
