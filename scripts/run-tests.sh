@@ -15,6 +15,7 @@ source scripts/testbed.sh
 source scripts/winearch.sh
 winearch_select "$BUILD_DIR"
 BUILD_DIR=$WINE_BUILD_DIR
+PREFIX=$(winearch_prefix "$PREFIX")
 # CTest shows no output of a skipped entry: its reason is given here.
 if host_runs_i386; then
     echo "note: this host runs i386 code, so every entry runs the PE32 build and pe32 (the same" \

@@ -8,6 +8,7 @@
 #   source scripts/winearch.sh
 #   winearch_select build/win32 [target...]   # sets WINE_BUILD_DIR, exports WINEARCH (and PATH,
 #                                             # WINELOADER); builds those targets, or all
+#   prefix=$(winearch_prefix build/wineprefix)  # after it: the prefix for that Wine
 
 host_runs_i386() { "$(dirname -- "${BASH_SOURCE[0]}")/host-runs-i386"; }
 
@@ -34,4 +35,10 @@ winearch_select() {
             -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
     cmake --build "$WINE_BUILD_DIR" -j2 "${targets[@]}" -- --no-print-directory
+}
+
+# A 64-bit prefix cannot be a 32-bit one: the x86-64 path gets a directory of its own, so that
+# a host that runs i386 code can take both paths (TICKORA_NO_I386=1) in one tree.
+winearch_prefix() {
+    if [[ ${WINEARCH:-win32} == win64 ]]; then printf '%s64\n' "$1"; else printf '%s\n' "$1"; fi
 }

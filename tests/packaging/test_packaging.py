@@ -209,8 +209,10 @@ class Packaging(unittest.TestCase):
     def test_make_run_has_no_virtual_desktop_and_the_test_bed_has_one(self):
         self.assertEqual(saved_desktop(env_path("WINEPREFIX")), ("Default", "1024x768"))
         work = scratch("run")
-        prefix = os.path.join(work, "wineprefix-run")
-        run = WineRun(["make", "-s", "-C", ROOT, "run", "RUN_PREFIX=" + prefix,
+        given = os.path.join(work, "wineprefix-run")
+        # The x86-64 build gets a 64-bit prefix beside the 32-bit one.
+        prefix = given + ("" if host_runs_i386() else "64")
+        run = WineRun(["make", "-s", "-C", ROOT, "run", "RUN_PREFIX=" + given,
                        "BUILD_DIR=" + env_path("TICKORA_BUILD_DIR")], prefix,
                       {k: v for k, v in os.environ.items()
                        if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "WINEPREFIX")},
