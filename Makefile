@@ -34,7 +34,7 @@ INSTALLED_ICONS := $(foreach s,$(ICON_SIZES),\
     $(DESTDIR)$(PREFIX)/share/icons/hicolor/$(s)x$(s)/apps/tickora.png)
 INSTALLED := $(DESTDIR)$(PREFIX)/bin/tickora \
     $(LIB_DIR)/tickora.exe $(LIB_DIR)/tickora-x86-64.exe $(LIB_DIR)/run-env.sh \
-    $(LIB_DIR)/wineprefix.sh $(LIB_DIR)/wine64/wine $(LIB_DIR)/wine64/wine-stable \
+    $(LIB_DIR)/wineprefix.sh $(LIB_DIR)/host-runs-i386 $(LIB_DIR)/wine64/wine $(LIB_DIR)/wine64/wine-stable \
     $(DESTDIR)$(PREFIX)/share/applications/tickora.desktop \
     $(DOC_DIR)/LICENSE $(INSTALLED_ICONS)
 
@@ -89,6 +89,7 @@ install: build program64 $(ICONS)
 	install -D -m 644 $(EXE) $(LIB_DIR)/tickora.exe
 	install -D -m 644 $(WIN64_DIR)/tickora.exe $(LIB_DIR)/tickora-x86-64.exe
 	install -D -m 755 scripts/wine64/wine $(LIB_DIR)/wine64/wine
+	install -D -m 755 scripts/host-runs-i386 $(LIB_DIR)/host-runs-i386
 	ln -sf wine $(LIB_DIR)/wine64/wine-stable
 	install -D -m 644 scripts/run-env.sh $(LIB_DIR)/run-env.sh
 	install -D -m 755 scripts/wineprefix.sh $(LIB_DIR)/wineprefix.sh

@@ -19,6 +19,7 @@ EXE=$2
 # shellcheck source=scripts/winearch.sh
 source scripts/winearch.sh
 winearch_select "$(dirname "$EXE")" tickora
+PREFIX=$(winearch_prefix "$PREFIX")
 scripts/wineprefix.sh "$PREFIX" --desktop off
 # shellcheck source=scripts/run-env.sh
 . scripts/run-env.sh

@@ -15,10 +15,12 @@ source scripts/testbed.sh
 source scripts/winearch.sh
 winearch_select "$BUILD_DIR"
 BUILD_DIR=$WINE_BUILD_DIR
+PREFIX=$(winearch_prefix "$PREFIX")
 # CTest shows no output of a skipped entry: its reason is given here.
-if host_runs_i386 && [[ ${TICKORA_PE32_EMULATE:-} != 1 ]]; then
+if host_runs_i386; then
     echo "note: this host runs i386 code, so every entry runs the PE32 build and pe32 (the same" \
-        "in an emulated i386 PC) is skipped; TICKORA_PE32_EMULATE=1 runs it" >&2
+        "in an emulated i386 PC) is skipped; TICKORA_NO_I386=1 runs the x86-64 build and pe32," \
+        "as on a host that refuses i386 code" >&2
 fi
 export TESTBED_LOGDIR=$PWD/build/testbed-logs
 mkdir -p "$TESTBED_LOGDIR"

@@ -282,7 +282,8 @@ class App:
                 self.wait_state("the file name to be typed", typed, 3)
                 return
             except AssertionError:
-                key("ctrl+a", "BackSpace")
+                # Wine's edit box takes no Ctrl+A: select the line from its end instead.
+                key("End", "shift+Home", "BackSpace")
         boxes = [c["text"] for d in self.dialogs(self.last, "open") for c in d["controls"]
                  if c["id"] == FILE_NAME_BOX]
         raise AssertionError("could not type %r into the file dialog; it holds %r"
