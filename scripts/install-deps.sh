@@ -53,26 +53,9 @@ test) PACKAGES=("${BUILD[@]}" "${RUN[@]}" "${TEST[@]}") ;;
 esac
 PACKAGES+=("$@")
 
-# Does this host execute i386 code? Some 64-bit kernels refuse it ("IA-32 emulation off"), and
-# Wine is not there yet to ask. A 91-byte i386 program that only exits tells: the kernel runs
-# it or refuses it with "Exec format error".
-host_runs_i386_code() {
-    local probe rc=0
-    probe=$(mktemp "${TMPDIR:-/tmp}/i386-probe.XXXXXX") || return 1
-    # ELF header, one loadable segment at 0x08048000, then: xor ebx,ebx; xor eax,eax; inc eax;
-    # int 0x80 (exit(0)).
-    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\010\064\0\0\0\0\0\0\0%b' \
-        '\0\0\0\0\064\0\040\0\1\0\0\0\0\0\0\0' >"$probe"
-    printf '\1\0\0\0\0\0\0\0\0\200\4\010\0\200\4\010\133\0\0\0\133\0\0\0\5\0\0\0\0\020\0\0' >>"$probe"
-    printf '\061\333\061\300\100\315\200' >>"$probe"
-    chmod 700 "$probe"
-    "$probe" 2>/dev/null || rc=$?
-    rm -f "$probe"
-    return "$rc"
-}
 # 32-bit Wine (and with it the i386 architecture) only where it can run: elsewhere the x86-64
 # build runs under wine64.
-if [[ $level != build ]] && host_runs_i386_code; then
+if [[ $level != build ]] && "$(dirname "$0")/host-runs-i386"; then
     PACKAGES+=(wine32:i386)
 fi
 
