@@ -416,8 +416,7 @@ def measure_sources(rec, tickora, build, workdir, runs):
 
 
 def print_sources(sources):
-    print("### The wave file beside the built-in click, at %d bpm
-" % LONG_TEMPO)
+    print("### The wave file beside the built-in click, at %d bpm\n" % LONG_TEMPO)
     print("res/tick.wav, the built-in click's own sound, chosen as the wave file, against the "
           "built-in click; the loop is bench/ClickBaseline.cpp, which makes the same sound "
           "calls four times a second from a plain loop on the 1 ms multimedia clock, with no "
