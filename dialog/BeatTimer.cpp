@@ -1,35 +1,45 @@
 // CTickoraDlg: the beat timer and run control.
 #include <algorithm>
+#include <condition_variable>
 #include <vector>
 
 #include "MessageBox.h"
 #include "MetronomeLogic.h"
 #include "Multimedia.h"
+#include "SoundThread.h"
 #include "TickoraDlg.h"
 #include "resource.h"
 
 namespace {
 
-// The tick gate. A tick holds it from start to end; the dialog thread takes it only to wait for
-// a tick in flight and to change the list of dialogs that take ticks.
+// The tick gate guards the list of dialogs that take ticks, each dialog's count of ticks in
+// hand and what TickShared keeps under it. Whoever holds it, a tick or the dialog thread, only
+// reads and writes memory and posts (PostMessageA, which never waits): no multimedia or file
+// call is made under it, and nothing under it waits for another thread (the teardown's wait
+// lets go of it). So no thread waits on it for longer than a few lines of ours, whatever the
+// sound server, a driver or a disk do, and no deadlock can form.
 //
-// No deadlock is possible, whatever the multimedia functions do inside. The dialog thread
-// calls nothing while it holds the gate: no multimedia function, no window function, nothing
-// that could wait for another thread. So the only wait on the dialog thread is for the gate,
-// and the tick that holds it never waits for the dialog thread: it plays, beeps, asks the
-// device, looks at a file's attributes, kills its own event and posts, and reads no file
-// contents. None of these calls is handed a window, callback or lock of the dialog thread's,
-// and posting never waits. Events are started and killed outside the gate; a new id is stored
-// only after the old event was retired and the gate drained. The dialog thread thus waits at
-// most for one tick, the built-in click (~120 ms).
-std::recursive_mutex g_mutexTicks;
+// A tick takes the gate twice, each time briefly: to check that its event is live and take the
+// dialog in hand, and to copy what it will play and let go of the dialog (LetGoOfTick). Its
+// sound calls come after, with only TickShared in hand. A stop retires the event under the gate
+// and returns without waiting for any tick. A tick that let go before that makes the call it is
+// already in, which may be stuck and sound after Stop: that call is the only sound that can
+// come after Stop. A wave tick looks at its event again before its second call and starts no
+// file once it is retired; every later callback finds it retired and plays nothing; and a tick
+// posts only if its event is still live, checked under the gate, so nothing after a stop. The
+// teardown waits only for ticks still in hand, which make no system call before letting go.
+CTickGate g_gate;
+std::condition_variable_any g_cvLetGo;
 std::vector<CTickoraDlg*> g_ticking;
+
+thread_local bool t_bLetGo = false; // the tick on this thread has let go of its dialog
+thread_local UINT t_uTickId = 0;    // the event of the tick on this thread
 
 } // namespace
 
-std::unique_lock<std::recursive_mutex> CTickoraDlg::HoldTicks() {
-    return std::unique_lock(g_mutexTicks);
-}
+std::unique_lock<CTickGate> CTickoraDlg::HoldTicks() { return std::unique_lock(g_gate); }
+
+bool CTickoraDlg::TicksHeldByThisThread() { return g_gate.HeldByThisThread(); }
 
 void CTickoraDlg::AcceptTicks(CTickoraDlg* pDlg) {
     auto hold = HoldTicks();
@@ -39,6 +49,7 @@ void CTickoraDlg::AcceptTicks(CTickoraDlg* pDlg) {
 void CTickoraDlg::RefuseTicks(CTickoraDlg* pDlg) {
     auto hold = HoldTicks();
     g_ticking.erase(std::remove(g_ticking.begin(), g_ticking.end(), pDlg), g_ticking.end());
+    g_cvLetGo.wait(hold, [pDlg] { return pDlg->m_nTicksInHand == 0; });
 }
 
 void CTickoraDlg::NegotiateTimerResolution() {
@@ -49,50 +60,80 @@ void CTickoraDlg::NegotiateTimerResolution() {
     Multimedia().timeBeginPeriod(m_uTimerRes);
 }
 
-// Outside the gate: timeSetEvent may wait for the timer's thread, which may be waiting for the
-// gate. The first callback of the new event can therefore come before its id is stored; it is
-// not matched and plays nothing. That can only happen if this thread stalls for a whole period
-// (250 ms at least), and costs one tick, never a deadlock.
+// The first callback of the new event can come before its id is stored; it is not matched and
+// plays nothing. That can only happen if this thread stalls for a whole period (250 ms at
+// least), and costs one tick.
 BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
     UINT uId = Multimedia().timeSetEvent(uPeriod, m_uTimerRes, &CTickoraDlg::TickTimerProc,
                                          reinterpret_cast<DWORD_PTR>(this),
                                          bOneShot ? TIME_ONESHOT : TIME_PERIODIC);
     if (uId == 0)
         return FALSE;
-    m_uTimerId = uId;
+    auto hold = HoldTicks();
+    m_pTicks->uTimerId = uId;
     return TRUE;
 }
 
-// The id is retired before the event is killed and the gate taken, so that callbacks of the
-// old event, late ones included, return at once and cannot keep the dialog thread waiting;
-// inside the gate a tick still running finishes first. A failed kill names no event, so its id
-// is forgotten too.
+// The id is retired under the gate and the event killed after it, without waiting for a tick:
+// every callback of the old event, late ones included, finds it retired. A failed kill names
+// no event, so its id is forgotten too.
 BOOL CTickoraDlg::KillTickTimer() {
-    UINT uId = m_uTimerId.exchange(0);
-    MMRESULT result = Multimedia().timeKillEvent(uId);
-    WaitForTickInFlight();
-    return result == TIMERR_NOERROR;
+    UINT uId;
+    {
+        auto hold = HoldTicks();
+        uId = m_pTicks->uTimerId.exchange(0);
+    }
+    return Multimedia().timeKillEvent(uId) == TIMERR_NOERROR;
 }
-
-void CTickoraDlg::WaitForTickInFlight() { auto hold = HoldTicks(); }
 
 void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, DWORD_PTR,
                                          DWORD_PTR) {
     auto* pDlg = reinterpret_cast<CTickoraDlg*>(dwUser);
-    auto hold = HoldTicks();
-    // A callback already on its way when its event was killed must not reach a dialog that is
-    // gone, nor play for an event that has been stopped or replaced.
-    if (uTimerID == 0 || std::find(g_ticking.begin(), g_ticking.end(), pDlg) == g_ticking.end() ||
-        pDlg->m_uTimerId != uTimerID)
-        return;
+    {
+        auto hold = HoldTicks();
+        // A callback already on its way when its event was killed must not reach a dialog
+        // that is gone, nor play for an event that has been stopped or replaced.
+        if (uTimerID == 0 ||
+            std::find(g_ticking.begin(), g_ticking.end(), pDlg) == g_ticking.end() ||
+            pDlg->m_pTicks->uTimerId != uTimerID)
+            return;
+        ++pDlg->m_nTicksInHand;
+    }
+    t_bLetGo = false;
+    t_uTickId = uTimerID;
     pDlg->OnTick();
+    // An override that played nothing still holds the dialog.
+    if (!t_bLetGo)
+        pDlg->LetGoOfTick();
 }
 
 void CTickoraDlg::OnTick() { PlayTick(); }
 
+// Everything the tick will play is copied, and the dialog let go of, before any sound call:
+// the call may be stuck for seconds, and the dialog may be gone when it returns.
+TickToPlay CTickoraDlg::LetGoOfTick() {
+    TickToPlay tick;
+    auto hold = HoldTicks();
+    if (m_pTicks->uTimerId == t_uTickId) {
+        tick.pShared = m_pTicks;
+        tick.uId = t_uTickId;
+        tick.nSound = m_nTickSound;
+        tick.strWaveFile = m_pTicks->strWaveFile;
+        tick.bWaveFilePlayable = m_pTicks->checkWaveFile.HoldsSound() && !m_pTicks->bWaveFileLost;
+    }
+    --m_nTicksInHand;
+    t_bLetGo = true;
+    g_cvLetGo.notify_all();
+    return tick;
+}
+
+void CTickoraDlg::PlayTick() { PlayTickSound(LetGoOfTick()); }
+
 // Whatever was chosen when it started, a wave sound may still be playing: the user may have
 // switched away from a long file. Stopping the beat silences it.
-void CTickoraDlg::StopWaveSound() const { Multimedia().PlaySoundA(nullptr, nullptr, 0); }
+void CTickoraDlg::StopWaveSound() const {
+    PostSoundJob([] { Multimedia().PlaySoundA(nullptr, nullptr, 0); });
+}
 
 void CTickoraDlg::StopWaveSoundIfChosen() const {
     if (m_nTickSound == TickWaveFile)
@@ -114,6 +155,7 @@ void CTickoraDlg::OnStartStop() {
         UpdateData(FALSE);
         KillTickTimer();
         HoldSoundPathWarm();
+        RearmWaveFileCheck();
         if (!StartTickTimer(BeatPeriodMs(m_nTempo), FALSE))
             MessageBoxFromString(IDS_NO_TIMER);
         pszTip = "Stops the metronome";
@@ -140,11 +182,14 @@ void CTickoraDlg::StopMetronome() {
     DrawLight();
 }
 
-// At WM_DESTROY, while every handle still exists: once this returns, no tick runs, posts or
-// plays, and nothing is left sounding.
+// At WM_DESTROY: once this returns, no tick starts a sound or posts, and what may still sound
+// is silenced by the sound thread, however long that takes it.
 void CTickoraDlg::OnDestroy() {
     KillTickTimer();
-    m_hWndForTicks = nullptr;
+    {
+        auto hold = HoldTicks();
+        m_pTicks->hWnd = nullptr;
+    }
     StopWaveSound();
     ReleaseSoundPath();
 }

@@ -1,9 +1,9 @@
 #include "Multimedia.h"
 
 const MultimediaApi& SystemMultimedia() {
-    static const MultimediaApi api = {::timeGetDevCaps, ::timeBeginPeriod, ::timeEndPeriod,
-                                      ::timeSetEvent,   ::timeKillEvent,   ::PlaySoundA,
-                                      ::sndPlaySoundA,  ::waveOutOpen,     ::waveOutClose};
+    static const MultimediaApi api = {
+        ::timeGetDevCaps, ::timeBeginPeriod, ::timeEndPeriod, ::timeSetEvent, ::timeKillEvent,
+        ::PlaySoundA,     ::sndPlaySoundA,   ::waveOutOpen,   ::waveOutClose, ::MessageBeep};
     return api;
 }
 

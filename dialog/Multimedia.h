@@ -1,6 +1,6 @@
-// The multimedia and sound calls of the engine, reached through one table so that a test
-// can make the platform refuse (timer not available, sound device refusing or missing). The
-// program itself never changes the table.
+// The multimedia and sound calls of the engine, the speaker's beep included, reached through
+// one table so that a test can make the platform refuse (timer not available, sound device
+// refusing or missing) or hold a call. The program itself never changes the table.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +19,7 @@ struct MultimediaApi {
     BOOL(WINAPI* sndPlaySoundA)(LPCSTR, UINT);
     MMRESULT(WINAPI* waveOutOpen)(LPHWAVEOUT, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD);
     MMRESULT(WINAPI* waveOutClose)(HWAVEOUT);
+    BOOL(WINAPI* MessageBeep)(UINT);
 };
 
 // The table in use; initially the system's own functions.

@@ -1,22 +1,9 @@
-// CTickoraDlg: the tempo slider, the sound radio buttons and the choice of a wave file.
+// CTickoraDlg: the tempo slider and the sound radio buttons.
 #include <windows.h>
 
-#include <commdlg.h>
-#include <mbstring.h>
-
-#include "FileDialog.h"
-#include "MessageBox.h"
 #include "MetronomeLogic.h"
 #include "TickoraDlg.h"
 #include "resource.h"
-
-namespace {
-
-// A header on a local disk reads in well under a millisecond; a share that has not answered
-// by then is treated as unreadable rather than left to freeze the panel.
-constexpr DWORD kWaveFileCheckTimeoutMs = 1000;
-
-} // namespace
 
 // The arguments go on unchanged to the default processing, which reads the message itself.
 void CTickoraDlg::OnTempoScroll(UINT, UINT, HWND) {
@@ -33,8 +20,8 @@ void CTickoraDlg::OnTempoScroll(UINT, UINT, HWND) {
 }
 
 // A tick must never see Wave File with no file yet, which would report a failure over the file
-// dialog: for that choice the event is retired, and a tick in flight waited for, before the
-// choice reaches the member.
+// dialog: for that choice the event is retired before the choice reaches the member. A tick
+// that let go of the dialog before has already read the old choice.
 void CTickoraDlg::OnSoundChoice() {
     bool bWaveWithNoFile =
         IsDlgButtonChecked(m_hWnd, IDC_SOUND_WAVE) == BST_CHECKED && NoWaveFileYet();
@@ -45,31 +32,4 @@ void CTickoraDlg::OnSoundChoice() {
         return;
     StopMetronome();
     OnSelectWave();
-}
-
-bool CTickoraDlg::NoWaveFileYet() {
-    std::lock_guard lock(m_mutexWaveFile);
-    return _mbscmp(reinterpret_cast<const unsigned char*>(m_strWaveFile.GetString()),
-                   reinterpret_cast<const unsigned char*>(kNoWaveFile)) == 0;
-}
-
-void CTickoraDlg::OnSelectWave() {
-    CFileDialog dlg(TRUE, "wav", nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
-                    "Wave Files (*.wav)|*.wav|All Files (*.*)|*.*||");
-    if (dlg.DoModal() == IDOK)
-        UseChosenWaveFile(dlg.GetPathName());
-}
-
-// The file is checked here, once, so that no tick reads it. One that cannot be played, or
-// cannot be read in time, is refused with the message a failing tick shows, and the previous
-// choice stays as it was.
-void CTickoraDlg::UseChosenWaveFile(const char* pszPath) {
-    WaveFileCheck check = CheckWaveFile(pszPath, kWaveFileCheckTimeoutMs);
-    if (!CanPlayWaveFormat(check.format)) {
-        MessageBoxFromString(IDS_CANNOT_PLAY);
-        return;
-    }
-    SetWaveFile(pszPath, std::move(check));
-    m_nTickSound = TickWaveFile;
-    UpdateData(FALSE);
 }

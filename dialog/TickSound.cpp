@@ -1,5 +1,5 @@
-// CTickoraDlg: the tick sounds. Runs on the timer service's thread; everything that touches
-// the window is posted to the dialog's thread.
+// CTickoraDlg: the tick sounds. Runs on the timer service's thread with only the tick's copy
+// in hand; everything that touches the window is posted to the dialog's thread.
 #include <atomic>
 
 #include "MessageBox.h"
@@ -7,7 +7,6 @@
 #include "Multimedia.h"
 #include "Resources.h"
 #include "TickoraDlg.h"
-#include "WaveFile.h"
 #include "resource.h"
 
 namespace {
@@ -15,16 +14,23 @@ namespace {
 // The click's failure is reported once per process; later failures stay silent.
 std::atomic<bool> s_bPlayErrorShown{false};
 
-// Under Wine the asynchronous PlaySoundA reports success for a file that is not there or holds
-// no sound it can play, which would tick in silence forever: the file was checked when it was
-// chosen, and a tick hands it over only while it is unchanged since and the device can still
-// play its format. Nothing here reads the file, so no tick waits on a stalled disk.
-bool IsStillPlayable(const char* pszPath, const WaveFileCheck& check) {
-    return check.HoldsSound() && IsUnchangedSinceCheck(pszPath, check.stamp) &&
-           CanPlayWaveFormat(check.format);
-}
-
 } // namespace
+
+// Posts for a tick only while its event is still the live one. Checked and posted under the
+// gate, where a stop or the teardown retire the event, so that nothing is posted after they
+// returned; posting never waits. bRetire also retires the event, so that no further tick
+// starts. Returns whether the event was live.
+bool CTickoraDlg::PostIfLive(const TickToPlay& tick, UINT uMsg, WPARAM wParam, bool bRetire,
+                             std::atomic<bool>* pbOnce) {
+    auto hold = HoldTicks();
+    TickShared& shared = *tick.pShared;
+    if (shared.uTimerId != tick.uId || !shared.hWnd || (pbOnce && pbOnce->exchange(true)))
+        return false;
+    if (bRetire)
+        shared.uTimerId = 0;
+    PostMessageA(shared.hWnd, uMsg, wParam, 0);
+    return true;
+}
 
 bool PlayBuiltInWave(UINT id) {
     CCustomResource wave(id, "WAVE");
@@ -32,70 +38,31 @@ bool PlayBuiltInWave(UINT id) {
            Multimedia().sndPlaySoundA(static_cast<LPCSTR>(wave.Data()), SND_MEMORY | SND_NODEFAULT);
 }
 
-// The choice is read once: the built-in click holds this thread ~120 ms, and a choice made
-// meanwhile must wait for the next tick rather than send this one on to a second sound (a
-// switch to Wave File with no file yet would report a failure over the file dialog).
-void CTickoraDlg::PlayTick() {
-    switch (m_nTickSound.load()) {
+// The choice was read once, when the tick let go of the dialog: the built-in click holds this
+// thread ~120 ms, and a choice made meanwhile waits for the next tick rather than send this one
+// on to a second sound.
+void CTickoraDlg::PlayTickSound(const TickToPlay& tick) {
+    switch (tick.nSound) {
     case TickBuiltIn:
+        // A click that failed while a stop or the teardown retired its event is not reported:
+        // the once-per-process report would be used up unseen.
         if (!PlayBuiltInWave(IDR_TICK_WAVE))
-            ReportClickFailure();
+            PostIfLive(tick, WM_APP_SHOW_MESSAGE, IDS_CANNOT_PLAY, false, &s_bPlayErrorShown);
         break;
     case TickSpeaker:
-        MessageBeep(0xFFFFFFFF);
+        Multimedia().MessageBeep(0xFFFFFFFF);
         // Wine leaves the beep on its X connection until the dialog's thread next wakes;
         // without a wake-up the beeps of an idle panel would come out bunched, late.
-        PostToPanel(WM_NULL, 0);
+        PostIfLive(tick, WM_NULL, 0);
         break;
     case TickWaveFile:
-        PlayWaveFileTick();
+        // The rest of the stop, the message and the return to the built-in click happen on
+        // the dialog's thread; the event is killed here so that no further tick starts.
+        if (!PlayWaveFileTick(tick) && PostIfLive(tick, WM_APP_WAVE_TICK_FAILED, 0, true))
+            Multimedia().timeKillEvent(tick.uId);
         break;
     default:
         break;
-    }
-}
-
-void CTickoraDlg::PostToPanel(UINT uMsg, WPARAM wParam) {
-    if (HWND hWnd = m_hWndForTicks)
-        PostMessageA(hWnd, uMsg, wParam, 0);
-}
-
-// A click that failed while a stop or the teardown retired its event is not reported: the
-// report could land in a window that is going, and the once-per-process report would be used
-// up unseen. The box opens on the dialog's thread; the beat goes on meanwhile.
-void CTickoraDlg::ReportClickFailure() {
-    if (m_uTimerId == 0 || s_bPlayErrorShown.exchange(true))
-        return;
-    PostToPanel(WM_APP_SHOW_MESSAGE, IDS_CANNOT_PLAY);
-}
-
-CString CTickoraDlg::CopyWaveFile(WaveFileCheck& check) {
-    std::lock_guard lock(m_mutexWaveFile);
-    check = m_checkWaveFile;
-    return m_strWaveFile;
-}
-
-void CTickoraDlg::SetWaveFile(const char* pszPath, WaveFileCheck check) {
-    std::lock_guard lock(m_mutexWaveFile);
-    m_strWaveFile = pszPath;
-    m_checkWaveFile = std::move(check);
-}
-
-void CTickoraDlg::PlayWaveFileTick() {
-    Multimedia().PlaySoundA(nullptr, nullptr, 0);
-    WaveFileCheck check;
-    CString strPath = CopyWaveFile(check);
-    if (IsStillPlayable(strPath, check) &&
-        Multimedia().PlaySoundA(strPath, nullptr, SND_FILENAME | SND_NODEFAULT | SND_ASYNC))
-        return;
-    // Retire this tick's own event at once, so that no further tick starts; the rest of the
-    // stop, the message and the return to the built-in click happen on the dialog's thread.
-    // The id taken here is this callback's own, or 0 if a stop or the teardown retired it
-    // meanwhile: a new id is only stored after the gate, which this tick holds, was drained.
-    // A retired event has been stopped on purpose, and its failure goes unreported.
-    if (UINT uId = m_uTimerId.exchange(0)) {
-        Multimedia().timeKillEvent(uId);
-        PostToPanel(WM_APP_WAVE_TICK_FAILED, 0);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "resource.h"
 
 CTickoraDlg::CTickoraDlg(CWnd* pParent)
-    : CDialog(IDD_TICKORA_DIALOG, pParent), m_pToolTip(nullptr), m_uTimerRes(0), m_uTimerId(0),
+    : CDialog(IDD_TICKORA_DIALOG, pParent), m_pToolTip(nullptr), m_uTimerRes(0),
       m_nTempo(kStartTempo), m_nTickSound(TickBuiltIn) {
     m_hIcon = LoadAppIcon(IDR_MAINFRAME);
     LoadLampIcons();
@@ -45,7 +45,10 @@ BOOL CTickoraDlg::OnInitDialog() {
 
     m_bRunning = FALSE;
     SetWaveFile(kNoWaveFile, {});
-    m_hWndForTicks = m_hWnd;
+    {
+        auto hold = HoldTicks();
+        m_pTicks->hWnd = m_hWnd;
+    }
     UpdateData(FALSE);
     return TRUE;
 }

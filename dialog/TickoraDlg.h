@@ -1,14 +1,13 @@
 // CTickoraDlg: the control panel. It owns all run-time state: the beat engine, the tick
 // choice, the bound controls, the tooltips and the application icon. Its source is split by
 // concern: TickoraDlg.cpp (object and initialisation), BeatTimer.cpp, TickSound.cpp,
-// WarmSoundPath.cpp, TempoHandlers.cpp, Priority.cpp, Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
+// WaveFile.cpp (the wave-file source), WarmSoundPath.cpp, TempoHandlers.cpp, Priority.cpp,
+// Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
 //
-// Threads: ticks run on the timer service's thread, everything else on the dialog's. A tick
-// runs inside the process-wide tick gate (BeatTimer.cpp) and only while its event is the live
-// one, m_uTimerId. The dialog thread retires the id and then takes the same gate, so a tick
-// either finishes before a stop returns or sees that its event is gone. The tick reads
-// m_uTimerId, m_nTickSound and m_hWndForTicks atomically and the wave file under its own lock;
-// it writes only m_uTimerId, to retire its own event when its wave file fails.
+// Threads: ticks run on the timer service's thread, calls that may wait on the sound server
+// on the sound thread (SoundThread.h), everything else on the dialog's. The dialog thread
+// never waits for either. What a tick needs after it let go of the dialog lives in TickShared,
+// under the tick gate (BeatTimer.cpp).
 #pragma once
 
 #include <windows.h>
@@ -27,6 +26,51 @@
 #include "ToolTipCtrl.h"
 #include "WaveFile.h"
 
+// The tick gate: a plain mutex, as nothing takes it twice. It remembers its holder, so that a
+// check can tell whether the calling thread holds it.
+class CTickGate {
+public:
+    void lock() {
+        m_mutex.lock();
+        m_dwHolder = GetCurrentThreadId();
+    }
+    void unlock() {
+        m_dwHolder = 0;
+        m_mutex.unlock();
+    }
+    bool HeldByThisThread() const { return m_dwHolder == GetCurrentThreadId(); }
+
+private:
+    std::mutex m_mutex;
+    std::atomic<DWORD> m_dwHolder{0};
+};
+
+// What ticks share with the dialog. A tick holds it through a shared_ptr from the moment it
+// lets go of the dialog, so one that returns late from a stuck sound call touches only this.
+struct TickShared {
+    std::atomic<UINT> uTimerId{0}; // the live event, 0 for none; written under the tick gate
+    // Under the tick gate:
+    HWND hWnd = nullptr; // where ticks post; null once the window is going
+    CString strWaveFile;
+    WaveFileCheck checkWaveFile;
+    unsigned nWaveFileChoice = 0; // counts choices, so that a late check of an old one is ignored
+    bool bWaveFileLost = false;   // the liveness check found the file changed or no device
+    // The liveness check: at most one queued, about once a second while a wave file beats.
+    std::atomic<bool> bLivenessCheckQueued{false};
+    std::atomic<DWORD> dwLastLivenessCheck{0};
+    // Sound thread only.
+    CUniqueWaveOut hWarmWaveOut;
+};
+
+// One tick's sound, taken from the dialog before any sound call.
+struct TickToPlay {
+    std::shared_ptr<TickShared> pShared;
+    UINT uId = 0;
+    int nSound = -1; // a TickSound, or -1 for none
+    CString strWaveFile;
+    bool bWaveFilePlayable = false;
+};
+
 // Work raised on the timer's thread that must run on the dialog's thread.
 constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
@@ -42,7 +86,7 @@ public:
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
 protected:
-    // The tick hook, called on the timer service's thread once per period.
+    // The tick hook, called on the timer service's thread once per period; plays the tick.
     virtual void OnTick();
 
     BOOL OnInitDialog() override;
@@ -55,30 +99,33 @@ protected:
     BOOL KillTickTimer();
     static void CALLBACK TickTimerProc(UINT uTimerID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,
                                        DWORD_PTR dw2);
-    // Holds ticks off while the dialog thread changes what they depend on; re-entrant.
-    [[nodiscard]] static std::unique_lock<std::recursive_mutex> HoldTicks();
+    // Takes the tick gate, a plain mutex held only for a few reads and writes of memory.
+    [[nodiscard]] static std::unique_lock<CTickGate> HoldTicks();
+    static bool TicksHeldByThisThread();
     void NegotiateTimerResolution();
     void OnStartStop();
     void StopMetronome();
     void RestartTickTimer();
     void StopWaveSound() const;
     void StopWaveSoundIfChosen() const;
-    void WaitForTickInFlight();
     void OnDestroy();
 
     // Tick sounds
     void PlayTick();
-    void PlayWaveFileTick();
-    CString CopyWaveFile(WaveFileCheck& check);
+    TickToPlay LetGoOfTick();
+    static void PlayTickSound(const TickToPlay& tick);
+    static bool PlayWaveFileTick(const TickToPlay& tick);
+    static bool PostIfLive(const TickToPlay& tick, UINT uMsg, WPARAM wParam, bool bRetire = false,
+                           std::atomic<bool>* pbOnce = nullptr);
+    static void QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared);
+    static void CheckWaveFileStillPlays(TickShared& shared);
+    void RearmWaveFileCheck();
     void SetWaveFile(const char* pszPath, WaveFileCheck check);
-    // Posts to the panel from the timer's thread; nowhere once the teardown has begun.
-    void PostToPanel(UINT uMsg, WPARAM wParam);
-    void ReportClickFailure();
     LRESULT OnWaveTickFailed(WPARAM, LPARAM);
     LRESULT OnShowMessage(WPARAM wParam, LPARAM);
 
     // An idle wave-out handle held while the beat runs, so that Wine does not start and end
-    // its sound device thread at every tick.
+    // its sound device thread at every tick. Both post to the sound thread.
     void HoldSoundPathWarm();
     void ReleaseSoundPath();
 
@@ -111,26 +158,18 @@ protected:
     std::unique_ptr<CToolTipCtrl> m_pToolTip;
     HICON m_hIcon;
     CUniqueIcon m_hLampOn, m_hLampOff;
-    CString m_strWaveFile;
     BOOL m_bRunning = FALSE;
     UINT m_uTimerRes;
-    std::atomic<UINT> m_uTimerId; // the live event; a new one is stored inside the tick gate
     int m_nTempo;
     CButton m_btnStartStop;
     CSliderCtrl m_sliderTempo;
-    std::atomic<int> m_nTickSound;
-    CUniqueWaveOut m_hWarmWaveOut;
-    // The window ticks post to: set when it exists, cleared at WM_DESTROY after the last tick.
-    std::atomic<HWND> m_hWndForTicks{nullptr};
+    std::atomic<int> m_nTickSound; // read by ticks before they let go of the dialog
+    const std::shared_ptr<TickShared> m_pTicks = std::make_shared<TickShared>();
 
 private:
-    // Ticks reach only dialogs that accept them; refusing waits for a tick still running,
-    // so no tick touches the object after its teardown.
+    // Ticks reach only dialogs that accept them. Refusing waits for the ticks that have not
+    // yet let go of the dialog: they run a few lines of ours and no system call.
     static void AcceptTicks(CTickoraDlg* pDlg);
     static void RefuseTicks(CTickoraDlg* pDlg);
-
-    // Guards the wave file and its check: a tick copies them while the dialog thread may
-    // replace them.
-    std::mutex m_mutexWaveFile;
-    WaveFileCheck m_checkWaveFile;
+    int m_nTicksInHand = 0; // under the tick gate
 };

@@ -4,6 +4,7 @@
 // sound now and then. One idle handle, never written to, keeps that thread alive. Windows
 // shares its wave devices between openers, so the handle is harmless there.
 #include "Resources.h"
+#include "SoundThread.h"
 #include "TickoraDlg.h"
 #include "WaveFormat.h"
 #include "resource.h"
@@ -17,20 +18,21 @@ WaveFormatBlob ClickFormat() {
 
 } // namespace
 
-// Without a handle the beat goes on as before, so a refusal is not reported.
+// Both run on the sound thread, in the order posted. Without a handle the beat goes on as
+// before, so a refusal is not reported.
 void CTickoraDlg::HoldSoundPathWarm() {
-    if (m_hWarmWaveOut)
-        return;
-    WaveFormatBlob format = ClickFormat();
-    HWAVEOUT hWaveOut = nullptr;
-    if (format.empty() ||
-        Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER,
-                                 reinterpret_cast<const WAVEFORMATEX*>(format.data()), 0, 0,
-                                 CALLBACK_NULL) != MMSYSERR_NOERROR)
-        return;
-    m_hWarmWaveOut = CUniqueWaveOut(hWaveOut);
+    PostSoundJob([pShared = m_pTicks] {
+        WaveFormatBlob format = ClickFormat();
+        HWAVEOUT hWaveOut = nullptr;
+        if (pShared->hWarmWaveOut || format.empty() ||
+            Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER,
+                                     reinterpret_cast<const WAVEFORMATEX*>(format.data()), 0, 0,
+                                     CALLBACK_NULL) != MMSYSERR_NOERROR)
+            return;
+        pShared->hWarmWaveOut = CUniqueWaveOut(hWaveOut);
+    });
 }
 
 void CTickoraDlg::ReleaseSoundPath() {
-    m_hWarmWaveOut = CUniqueWaveOut();
+    PostSoundJob([pShared = m_pTicks] { pShared->hWarmWaveOut = CUniqueWaveOut(); });
 }

@@ -1,13 +1,29 @@
+// The wave-file source: choosing and checking a file, the liveness check while it beats, and
+// a tick's two calls.
 #include "WaveFile.h"
+
+#include <commdlg.h>
+#include <mbstring.h>
 
 #include <memory>
 #include <string>
 
-#include "Gdi.h"
+#include "FileDialog.h"
+#include "MessageBox.h"
+#include "MetronomeLogic.h"
+#include "Multimedia.h"
+#include "SoundThread.h"
+#include "TickoraDlg.h"
+#include "resource.h"
 
 namespace {
 
 using CUniqueFile = CUniqueHandle<HANDLE, &CloseHandle>;
+
+// A header on a local disk reads in well under a millisecond; a share that has not answered
+// by then is treated as unreadable rather than left to hold up the choice.
+constexpr DWORD kWaveFileCheckTimeoutMs = 1000;
+constexpr DWORD kLivenessCheckEveryMs = 1000;
 
 WaveFileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return {info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime};
@@ -20,6 +36,21 @@ WaveFormatBlob ReadFormatOfOpenFile(HANDLE hFile) {
                    dwOffset &&
                WaveFileIo().ReadFile(hFile, pBuffer, cb, &cbRead, nullptr) && cbRead == cb;
     });
+}
+
+// Wine answers a mere format query from what it learned when it first reached the sound
+// server, even once the server has gone; opening a device for real fails then. Under Wine the
+// asynchronous PlaySoundA reports success for a file it cannot play, so this is how we know.
+bool OpensDeviceFor(const WaveFormatBlob& format) {
+    if (format.empty())
+        return false;
+    auto* pFormat = reinterpret_cast<const WAVEFORMATEX*>(format.data());
+    HWAVEOUT hWaveOut = nullptr;
+    if (Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER, pFormat, 0, 0, CALLBACK_NULL) !=
+        MMSYSERR_NOERROR)
+        return false;
+    CUniqueWaveOut close(hWaveOut);
+    return true;
 }
 
 // Runs on the check's own thread. A pipe or a device would hand us whatever arrives on it,
@@ -38,30 +69,71 @@ WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
     WaveFileCheck check;
     check.format = ReadFormatOfOpenFile(hFile);
     check.stamp = StampOf(info);
+    if (!OpensDeviceFor(check.format))
+        return {};
     return check;
 }
 
-// Shared by the caller and the check's thread; whichever lets go last frees it, so a caller
-// that stopped waiting leaves nothing behind that the thread could still touch.
+bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return WaveFileIo().GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           data.nFileSizeHigh == stamp.nSizeHigh && data.nFileSizeLow == stamp.nSizeLow &&
+           CompareFileTime(&data.ftLastWriteTime, &stamp.ftLastWrite) == 0;
+}
+
+// Shared by the caller and the check's thread; whichever lets go last frees it.
 struct PendingCheck {
     std::string strPath;
     WaveFileCheck check;
     CUniqueHandle<HANDLE, &CloseHandle> hDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    CUniqueThread hThread;
+    bool Done() const { return WaitForSingleObject(hDone.get(), 0) == WAIT_OBJECT_0; }
 };
 
-DWORD WINAPI RunCheck(LPVOID pParam) {
-    std::unique_ptr<std::shared_ptr<PendingCheck>> ppPending(
-        static_cast<std::shared_ptr<PendingCheck>*>(pParam));
-    PendingCheck& pending = **ppPending;
-    pending.check = ReadWaveFileCheck(pending.strPath.c_str());
-    SetEvent(pending.hDone.get());
-    return 0;
+// The latest check; only the thread that chooses files touches it.
+std::shared_ptr<PendingCheck> g_pLatestCheck;
+
+// Waits for hDone while handing the thread's messages to dispatch, so the panel stays alive.
+bool WaitDispatching(HANDLE hDone, DWORD dwTimeoutMs, const std::function<void(MSG&)>& dispatch) {
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed >= dwTimeoutMs)
+            return WaitForSingleObject(hDone, 0) == WAIT_OBJECT_0;
+        if (MsgWaitForMultipleObjects(1, &hDone, FALSE, dwTimeoutMs - dwElapsed, QS_ALLINPUT) ==
+            WAIT_OBJECT_0)
+            return true;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // Meant for an outer loop: give up the check and pass it on.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return WaitForSingleObject(hDone, 0) == WAIT_OBJECT_0;
+            }
+            if (dispatch) {
+                dispatch(msg);
+            } else {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+    }
+}
+
+// Cancels the stalled I/O of the check's thread, where the system offers a way (Vista on).
+void CancelStalledIo(HANDLE hThread) {
+    using CancelSynchronousIoFn = BOOL(WINAPI*)(HANDLE);
+    static const auto pfnCancel = reinterpret_cast<CancelSynchronousIoFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelSynchronousIo")));
+    if (pfnCancel)
+        pfnCancel(hThread);
 }
 
 } // namespace
 
 const WaveFileApi& SystemWaveFileIo() {
-    static const WaveFileApi api = {::CreateFileA, ::ReadFile};
+    static const WaveFileApi api = {::CreateFileA, ::ReadFile, ::GetFileAttributesExA};
     return api;
 }
 
@@ -70,28 +142,129 @@ WaveFileApi& WaveFileIo() {
     return api;
 }
 
-WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs) {
+// A read stalled on a share that dropped may never end; were a new check started beside it,
+// each choice meanwhile would leave one more thread behind.
+WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
+                            const std::function<void(MSG&)>& dispatch) {
+    if (g_pLatestCheck && !g_pLatestCheck->Done())
+        return {};
     auto pPending = std::make_shared<PendingCheck>();
     pPending->strPath = pszPath;
     if (!pPending->hDone)
         return {};
-    auto* ppForThread = new std::shared_ptr<PendingCheck>(pPending);
-    HANDLE hThread = CreateThread(nullptr, 0, RunCheck, ppForThread, 0, nullptr);
-    if (!hThread) {
-        delete ppForThread;
+    // The event is set after the result is written, so the result may be read once it is.
+    pPending->hThread = StartThread([pPending] {
+        pPending->check = ReadWaveFileCheck(pPending->strPath.c_str());
+        SetEvent(pPending->hDone.get());
+    });
+    if (!pPending->hThread)
+        return {};
+    g_pLatestCheck = pPending;
+    if (!WaitDispatching(pPending->hDone.get(), dwTimeoutMs, dispatch)) {
+        CancelStalledIo(pPending->hThread.get());
         return {};
     }
-    CloseHandle(hThread);
-    // The event is set after the result is written, so the result may be read once it is.
-    if (WaitForSingleObject(pPending->hDone.get(), dwTimeoutMs) != WAIT_OBJECT_0)
-        return {};
     return pPending->check;
 }
 
-bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    return GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data) &&
-           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           data.nFileSizeHigh == stamp.nSizeHigh && data.nFileSizeLow == stamp.nSizeLow &&
-           CompareFileTime(&data.ftLastWriteTime, &stamp.ftLastWrite) == 0;
+bool WaitForWaveFileCheck(DWORD dwTimeoutMs) {
+    return !g_pLatestCheck ||
+           WaitForSingleObject(g_pLatestCheck->hDone.get(), dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+// --- the panel's side ---------------------------------------------------------------------
+
+bool CTickoraDlg::NoWaveFileYet() {
+    auto hold = HoldTicks();
+    return _mbscmp(reinterpret_cast<const unsigned char*>(m_pTicks->strWaveFile.GetString()),
+                   reinterpret_cast<const unsigned char*>(kNoWaveFile)) == 0;
+}
+
+void CTickoraDlg::OnSelectWave() {
+    CFileDialog dlg(TRUE, "wav", nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
+                    "Wave Files (*.wav)|*.wav|All Files (*.*)|*.*||");
+    if (dlg.DoModal() == IDOK)
+        UseChosenWaveFile(dlg.GetPathName());
+}
+
+// The file is checked here, once, so that no tick reads it. One that cannot be played, or
+// cannot be checked in time, is refused with the message a failing tick shows, and the
+// previous choice stays as it was.
+void CTickoraDlg::UseChosenWaveFile(const char* pszPath) {
+    WaveFileCheck check = CheckWaveFile(pszPath, kWaveFileCheckTimeoutMs, [this](MSG& msg) {
+        if (!PreTranslateMessage(&msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    });
+    if (!check.HoldsSound()) {
+        MessageBoxFromString(IDS_CANNOT_PLAY);
+        return;
+    }
+    SetWaveFile(pszPath, std::move(check));
+    m_nTickSound = TickWaveFile;
+    UpdateData(FALSE);
+}
+
+void CTickoraDlg::SetWaveFile(const char* pszPath, WaveFileCheck check) {
+    auto hold = HoldTicks();
+    m_pTicks->strWaveFile = pszPath;
+    m_pTicks->checkWaveFile = std::move(check);
+    ++m_pTicks->nWaveFileChoice;
+    m_pTicks->bWaveFileLost = false;
+}
+
+// A new start asks again at its first tick: a sound server that has come back may play again.
+void CTickoraDlg::RearmWaveFileCheck() {
+    auto hold = HoldTicks();
+    m_pTicks->bWaveFileLost = false;
+    m_pTicks->dwLastLivenessCheck = GetTickCount() - kLivenessCheckEveryMs;
+}
+
+// --- the tick's side ----------------------------------------------------------------------
+
+// The two calls and nothing else: what a tick cannot see, a file changed since it was chosen
+// or a sound server gone, the sound thread finds out, and the next tick stops the beat.
+// The first call may be stuck long enough for a stop to come in between: then the file is not
+// started, and the tick counts as played.
+bool CTickoraDlg::PlayWaveFileTick(const TickToPlay& tick) {
+    if (tick.bWaveFilePlayable)
+        QueueLivenessCheck(tick.pShared);
+    Multimedia().PlaySoundA(nullptr, nullptr, 0);
+    if (tick.bWaveFilePlayable && tick.pShared->uTimerId != tick.uId)
+        return true;
+    return tick.bWaveFilePlayable &&
+           Multimedia().PlaySoundA(tick.strWaveFile, nullptr,
+                                   SND_FILENAME | SND_NODEFAULT | SND_ASYNC);
+}
+
+// Called by ticks; queues at most one check, about once a second.
+void CTickoraDlg::QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared) {
+    DWORD dwNow = GetTickCount();
+    if (dwNow - pShared->dwLastLivenessCheck < kLivenessCheckEveryMs ||
+        pShared->bLivenessCheckQueued.exchange(true))
+        return;
+    pShared->dwLastLivenessCheck = dwNow;
+    PostSoundJob([pShared] {
+        CheckWaveFileStillPlays(*pShared);
+        pShared->bLivenessCheckQueued = false;
+    });
+}
+
+// On the sound thread. A check of a file since replaced by a new choice finds nothing.
+void CTickoraDlg::CheckWaveFileStillPlays(TickShared& shared) {
+    CString strPath;
+    WaveFileCheck check;
+    unsigned nChoice;
+    {
+        auto hold = HoldTicks();
+        strPath = shared.strWaveFile;
+        check = shared.checkWaveFile;
+        nChoice = shared.nWaveFileChoice;
+    }
+    if (IsUnchangedSinceCheck(strPath, check.stamp) && OpensDeviceFor(check.format))
+        return;
+    auto hold = HoldTicks();
+    if (shared.nWaveFileChoice == nChoice)
+        shared.bWaveFileLost = true;
 }

@@ -1,18 +1,22 @@
 // A wave file from the user's disk: hostile until checked, and possibly on a share that
-// stalls. It is opened and its header read once, when it is chosen, on a thread of its own so
-// that a stalled read cannot hang the panel; a tick afterwards looks only at the file's
-// attributes, which never reads its contents.
+// stalls. It is opened, its header read and the device opened for its format once, when it is
+// chosen, on a thread of its own while the panel goes on taking messages. While it beats, the
+// sound thread checks about once a second that it is unchanged and the device still opens; a
+// tick itself only makes its two sound calls. All of it lives in WaveFile.cpp.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
+
 #include "WaveFormat.h"
 
-// The file calls of the check, reached through one table so that a test can make a read stall.
+// The file calls of the checks, reached through one table so that a test can make them stall.
 // The program itself never changes the table.
 struct WaveFileApi {
     decltype(&::CreateFileA) CreateFileA;
     decltype(&::ReadFile) ReadFile;
+    decltype(&::GetFileAttributesExA) GetFileAttributesExA;
 };
 WaveFileApi& WaveFileIo();
 const WaveFileApi& SystemWaveFileIo();
@@ -31,10 +35,13 @@ struct WaveFileCheck {
     bool HoldsSound() const { return !format.empty(); }
 };
 
-// Checks the file at pszPath: a disk file (not a pipe, device or folder) whose header reads
-// as a wave sound within dwTimeoutMs. A read that takes longer counts as a failure; it finishes
-// on its own thread, harmlessly.
-WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs);
+// Checks the file at pszPath: a disk file (not a pipe, device or folder) whose header reads as
+// a wave sound for which the device opens, within dwTimeoutMs. Meanwhile the calling thread's
+// messages go to dispatch (translated and dispatched when it is empty). One check at a time:
+// while an earlier one is still stalled, a new one fails at once. A check that takes too long
+// fails; its I/O is cancelled where the system can, and its thread ends on its own.
+WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
+                            const std::function<void(MSG&)>& dispatch = nullptr);
 
-// Whether the file is still there with the stamp it had when it was checked.
-bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp);
+// Waits up to dwTimeoutMs until no check is running; false if one still is.
+bool WaitForWaveFileCheck(DWORD dwTimeoutMs);

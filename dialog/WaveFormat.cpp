@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "Multimedia.h"
-
 namespace {
 
 constexpr DWORD kPlainFormatChunk = 16;    // WAVEFORMAT plus wBitsPerSample, no cbSize
@@ -102,18 +100,4 @@ WaveFormatBlob ReadWaveImageFormat(const void* pImage, DWORD cbImage) {
         std::memcpy(pBuffer, static_cast<const BYTE*>(pImage) + dwOffset, cb);
         return true;
     });
-}
-
-// Wine answers a mere format query from what it learned when it first reached the sound
-// server, even once the server has gone; opening a device for real fails then.
-bool CanPlayWaveFormat(const WaveFormatBlob& format) {
-    if (format.empty())
-        return false;
-    auto* pFormat = reinterpret_cast<const WAVEFORMATEX*>(format.data());
-    HWAVEOUT hWaveOut = nullptr;
-    if (Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER, pFormat, 0, 0, CALLBACK_NULL) !=
-        MMSYSERR_NOERROR)
-        return false;
-    CUniqueWaveOut close(hWaveOut);
-    return true;
 }

@@ -1,6 +1,5 @@
-// Reading the format of a wave sound from its RIFF/WAVE header, and asking the sound device
-// whether it can play it. Under Wine the asynchronous PlaySoundA reports success for a file
-// that holds no playable sound, so a file is checked before it is handed over.
+// Reading the format of a wave sound from its RIFF/WAVE header: a parser with no I/O of its
+// own, fed by whoever holds the image.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +21,3 @@ WaveFormatBlob ReadWaveFormat(const WaveReadAt& read);
 
 // The same for a wave image in memory; never reads outside it.
 WaveFormatBlob ReadWaveImageFormat(const void* pImage, DWORD cbImage);
-
-// Whether the sound device can play the format now: opens a device for it and closes it again.
-bool CanPlayWaveFormat(const WaveFormatBlob& format);

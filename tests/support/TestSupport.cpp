@@ -7,14 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <utility>
 
 #include "Multimedia.h"
+#include "SoundThread.h"
+#include "WaveFile.h"
 
 namespace {
 
@@ -55,7 +57,8 @@ INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script) {
 }
 
 void PumpFor(CDialog& dlg, DWORD dwMilliseconds) {
-    PumpUntil(dlg, [] { return false; }, dwMilliseconds);
+    PumpUntil(
+        dlg, [] { return false; }, dwMilliseconds);
 }
 
 bool PumpUntil(CDialog& dlg, const std::function<bool()>& cond, DWORD dwTimeoutMs) {
@@ -89,8 +92,8 @@ void ClickButton(CDialog& dlg, int nID) {
 
 MessageBoxWatcher::MessageBoxWatcher() {
     g_pWatcher = this;
-    m_hHook = SetWindowsHookExA(WH_CBT, &MessageBoxWatcher::HookProc, nullptr,
-                                GetCurrentThreadId());
+    m_hHook =
+        SetWindowsHookExA(WH_CBT, &MessageBoxWatcher::HookProc, nullptr, GetCurrentThreadId());
 }
 
 MessageBoxWatcher::~MessageBoxWatcher() {
@@ -164,46 +167,21 @@ namespace {
 
 MultimediaRecorder& Rec() { return *MultimediaRecorder::s_pCurrent; }
 const MultimediaApi& Sys() { return SystemMultimedia(); }
+using Call = MultimediaRecorder::Call;
 
-struct GateTaken {
-    HANDLE hTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ~GateTaken() { CloseHandle(hTaken); }
-};
-
-DWORD WINAPI TakeTheGate(LPVOID pParam) {
-    std::unique_ptr<std::shared_ptr<GateTaken>> ppTaken(
-        static_cast<std::shared_ptr<GateTaken>*>(pParam));
-    auto hold = CTestTickoraDlg::HoldTicksForTest();
-    SetEvent((*ppTaken)->hTaken);
-    return 0;
-}
-
-// Whether another thread can take the tick gate now. A tick in flight may hold it for one
-// click; the dialog thread, which waits in here, never lets go, so holding it means no answer.
-// A plain Win32 thread: a detached std::thread of this tool chain once started with a null
-// state under load and crashed in its start routine.
-bool AnotherThreadCanHoldTicks() {
-    auto pTaken = std::make_shared<GateTaken>();
-    auto* ppForThread = new std::shared_ptr<GateTaken>(pTaken);
-    HANDLE hThread = CreateThread(nullptr, 0, TakeTheGate, ppForThread, 0, nullptr);
-    if (!hThread) {
-        delete ppForThread;
-        ADD_FAILURE() << "no thread to try the gate with";
-        return true;
-    }
-    CloseHandle(hThread);
-    return WaitForSingleObject(pTaken->hTaken, 2000) == WAIT_OBJECT_0;
-}
-
-// Every multimedia call of the dialog's thread is made with the gate free: winmm may wait
-// for its timer thread, and that may be waiting for the gate.
-void CheckGateIsFree() {
-    if (GetCurrentThreadId() == Rec().DialogThread() && !AnotherThreadCanHoldTicks())
+// No multimedia or file call is made under the tick gate, by any thread; and the dialog's
+// thread makes no sound call, which could wait on the sound server. Then starts the call.
+void Enter(Call call, bool bSoundCall) {
+    if (CTestTickoraDlg::TicksHeldByThisThreadForTest())
         ++Rec().nCallsWithTicksHeld;
+    if (bSoundCall && GetCurrentThreadId() == Rec().DialogThread())
+        ++Rec().nSoundCallsOfThePanel;
+    if (Rec().onCall)
+        Rec().onCall(call);
 }
 
 MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     if (Rec().bFailDevCaps)
         return TIMERR_NOCANDO;
     if (Rec().capsOverride.wPeriodMax != 0) {
@@ -214,21 +192,21 @@ MMRESULT WINAPI RecDevCaps(LPTIMECAPS pCaps, UINT cb) {
 }
 
 MMRESULT WINAPI RecBeginPeriod(UINT u) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     ++Rec().nBeginPeriod;
     Rec().uLastBeginPeriod = u;
     return Sys().timeBeginPeriod(u);
 }
 
 MMRESULT WINAPI RecEndPeriod(UINT u) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     ++Rec().nEndPeriod;
     Rec().uLastEndPeriod = u;
     return Sys().timeEndPeriod(u);
 }
 
 MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PTR dw, UINT f) {
-    CheckGateIsFree();
+    Enter(Call::Timer, false);
     ++Rec().nSetEvent;
     Rec().uLastDelay = uDelay;
     Rec().uLastResolution = uRes;
@@ -240,44 +218,43 @@ MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PT
 }
 
 MMRESULT WINAPI RecKillEvent(UINT uId) {
-    CheckGateIsFree();
     ++Rec().nKillEvent;
     MMRESULT result = Sys().timeKillEvent(uId);
-    if (Rec().onKillEvent)
-        Rec().onKillEvent();
+    Enter(Call::KillEvent, false);
     return result;
 }
 
 BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
-    CheckGateIsFree();
     if (!psz) {
+        Enter(Call::WaveStop, true);
         ++Rec().nWaveStops;
-        Rec().bLastWaveCallWasStop = true;
         return Sys().PlaySoundA(psz, h, f);
     }
-    if (Rec().onWaveStart)
-        Rec().onWaveStart();
     ++Rec().nWaveStarts;
+    Enter(Call::WaveStart, true);
     Rec().m_strLastWavePath = psz;
-    Rec().bLastWaveCallWasStop = false;
     if (Rec().bFailWavePlay)
         return FALSE;
     return Sys().PlaySoundA(psz, h, f);
 }
 
 BOOL WINAPI RecSndPlaySound(LPCSTR psz, UINT f) {
-    CheckGateIsFree();
     ++Rec().nClicks;
-    if (Rec().onClick)
-        Rec().onClick();
+    Enter(Call::Click, true);
     BOOL bPlayed = !Rec().bFailClick && Sys().sndPlaySoundA(psz, f);
     ++Rec().nClicksDone;
     return bPlayed;
 }
 
+BOOL WINAPI RecMessageBeep(UINT uType) {
+    ++Rec().nBeeps;
+    Enter(Call::Beep, true);
+    return Sys().MessageBeep(uType);
+}
+
 MMRESULT WINAPI RecWaveOutOpen(LPHWAVEOUT ph, UINT uDevice, LPCWAVEFORMATEX pFormat,
                                DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
-    CheckGateIsFree();
+    Enter(Call::DeviceOpen, true);
     if (Rec().bNoWaveDevice)
         return MMSYSERR_NODRIVER;
     MMRESULT result = Sys().waveOutOpen(ph, uDevice, pFormat, dwCallback, dwInstance, fdwOpen);
@@ -287,22 +264,32 @@ MMRESULT WINAPI RecWaveOutOpen(LPHWAVEOUT ph, UINT uDevice, LPCWAVEFORMATEX pFor
 }
 
 MMRESULT WINAPI RecWaveOutClose(HWAVEOUT h) {
-    CheckGateIsFree();
+    Enter(Call::DeviceClose, true);
     ++Rec().nWaveOutCloses;
     return Sys().waveOutClose(h);
+}
+
+BOOL WINAPI RecFileAttributes(LPCSTR psz, GET_FILEEX_INFO_LEVELS level, LPVOID pInfo) {
+    Enter(Call::FileStamp, true);
+    return SystemWaveFileIo().GetFileAttributesExA(psz, level, pInfo);
 }
 
 } // namespace
 
 MultimediaRecorder::MultimediaRecorder() : m_dwDialogThread(GetCurrentThreadId()) {
     s_pCurrent = this;
-    Multimedia() = {RecDevCaps,      RecBeginPeriod, RecEndPeriod,   RecSetEvent,   RecKillEvent,
-                    RecPlaySound,    RecSndPlaySound, RecWaveOutOpen, RecWaveOutClose};
+    Multimedia() = {RecDevCaps,   RecBeginPeriod,  RecEndPeriod,   RecSetEvent,     RecKillEvent,
+                    RecPlaySound, RecSndPlaySound, RecWaveOutOpen, RecWaveOutClose, RecMessageBeep};
+    WaveFileIo().GetFileAttributesExA = RecFileAttributes;
 }
 
+// Jobs of the sound thread posted meanwhile are recorded too.
 MultimediaRecorder::~MultimediaRecorder() {
-    EXPECT_EQ(nCallsWithTicksHeld, 0) << "a multimedia call while the dialog held the tick gate";
+    EXPECT_TRUE(WaitForSoundThread());
+    EXPECT_EQ(nCallsWithTicksHeld, 0) << "a multimedia call made while holding the tick gate";
+    EXPECT_EQ(nSoundCallsOfThePanel, 0) << "a sound call on the dialog's thread";
     Multimedia() = SystemMultimedia();
+    WaveFileIo().GetFileAttributesExA = SystemWaveFileIo().GetFileAttributesExA;
     s_pCurrent = nullptr;
 }
 
@@ -317,74 +304,103 @@ namespace {
 BOOL WINAPI StallableReadFile(HANDLE hFile, LPVOID pBuffer, DWORD cb, LPDWORD pcbRead,
                               LPOVERLAPPED pOverlapped) {
     WaveFileReadStall& stall = *WaveFileReadStall::s_pCurrent;
-    ++stall.nReads;
     if (stall.bStall) {
-        stall.bReadStalled = true;
-        SetEvent(stall.m_hStalled);
+        stall.nMostStalledAtOnce = std::max(stall.nMostStalledAtOnce.load(), ++stall.nStalledNow);
         WaitForSingleObject(stall.m_hRelease, 10000);
-        stall.bReadStalled = false;
+        --stall.nStalledNow;
     }
     return SystemWaveFileIo().ReadFile(hFile, pBuffer, cb, pcbRead, pOverlapped);
 }
 
 } // namespace
 
-WaveFileReadStall::WaveFileReadStall()
-    : m_hStalled(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+WaveFileReadStall::WaveFileReadStall() : m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     s_pCurrent = this;
     WaveFileIo().ReadFile = StallableReadFile;
 }
 
-// A stalled read still running on the check's thread finishes first: it refers to this object.
+// The check still running refers to this object: it must have ended first.
 WaveFileReadStall::~WaveFileReadStall() {
     Release();
-    for (int n = 0; n < 500 && bReadStalled; ++n)
-        Sleep(10);
-    WaveFileIo() = SystemWaveFileIo();
+    EXPECT_TRUE(WaitForWaveFileCheck(5000));
+    WaveFileIo().ReadFile = SystemWaveFileIo().ReadFile;
     s_pCurrent = nullptr;
-    CloseHandle(m_hStalled);
     CloseHandle(m_hRelease);
-}
-
-bool WaveFileReadStall::WaitStalled(DWORD dwTimeoutMs) {
-    return WaitForSingleObject(m_hStalled, dwTimeoutMs) == WAIT_OBJECT_0;
 }
 
 void WaveFileReadStall::Release() { SetEvent(m_hRelease); }
 
-// --- holding a tick -------------------------------------------------------------------
+// --- holding a call -------------------------------------------------------------------
 
 TickHold::TickHold()
     : m_hHeld(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_hReturned(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 TickHold::~TickHold() {
-    if (m_releaser.joinable())
-        m_releaser.join();
-    SetEvent(m_hRelease);
+    Release();
+    if (m_bHeldOnce)
+        WaitReturned();
     CloseHandle(m_hHeld);
     CloseHandle(m_hRelease);
+    CloseHandle(m_hReturned);
 }
 
-// Only the first tick to arrive is held; later ones pass.
 void TickHold::Hold() {
     if (m_bHeldOnce.exchange(true))
         return;
     SetEvent(m_hHeld);
-    WaitForSingleObject(m_hRelease, 5000);
+    if (WaitForSingleObject(m_hRelease, 5000) != WAIT_OBJECT_0)
+        m_bExpired = true;
+    SetEvent(m_hReturned);
 }
 
 bool TickHold::WaitHeld(DWORD dwTimeoutMs) {
     return WaitForSingleObject(m_hHeld, dwTimeoutMs) == WAIT_OBJECT_0;
 }
 
-void TickHold::ReleaseAfter(DWORD dwMilliseconds) {
-    m_releaser = std::thread([this, dwMilliseconds] {
-        Sleep(dwMilliseconds);
-        m_bReleased = true;
-        SetEvent(m_hRelease);
+void TickHold::Release() { SetEvent(m_hRelease); }
+
+bool TickHold::WaitReturned(DWORD dwTimeoutMs) {
+    return WaitForSingleObject(m_hReturned, dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+namespace {
+
+// Runs fn on the sound thread and waits for it.
+bool RunOnSoundThread(std::function<void()> fn, DWORD dwTimeoutMs) {
+    auto hDone = std::shared_ptr<void>(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
+    PostSoundJob([hDone, fn] {
+        fn();
+        SetEvent(hDone.get());
     });
+    return WaitForSingleObject(hDone.get(), dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+void CALLBACK SignalEvent(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
+    SetEvent(reinterpret_cast<HANDLE>(dwUser));
+}
+
+} // namespace
+
+bool WaitForSoundThread(DWORD dwTimeoutMs) {
+    return RunOnSoundThread([] {}, dwTimeoutMs);
+}
+
+bool WaitForTimerThread(DWORD dwTimeoutMs) {
+    HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    UINT uId = SystemMultimedia().timeSetEvent(1, 0, SignalEvent,
+                                               reinterpret_cast<DWORD_PTR>(hDone), TIME_ONESHOT);
+    bool bDone = uId && WaitForSingleObject(hDone, dwTimeoutMs) == WAIT_OBJECT_0;
+    if (bDone)
+        CloseHandle(hDone); // else the event may still fire: leave the handle
+    return bDone;
+}
+
+DWORD SoundThreadId() {
+    auto pId = std::make_shared<std::atomic<DWORD>>(0);
+    RunOnSoundThread([pId] { *pId = GetCurrentThreadId(); }, 5000);
+    return *pId;
 }
 
 namespace {
@@ -427,7 +443,8 @@ std::string ClassName(HWND hWnd) {
 void MoveSlider(CTestTickoraDlg& dlg, int nPos, UINT nCode) {
     HWND hSlider = dlg.GetDlgItem(1000);
     SendMessageA(hSlider, TBM_SETPOS, TRUE, nPos);
-    SendMessageA(dlg.m_hWnd, WM_HSCROLL, MAKEWPARAM(nCode, nPos), reinterpret_cast<LPARAM>(hSlider));
+    SendMessageA(dlg.m_hWnd, WM_HSCROLL, MAKEWPARAM(nCode, nPos),
+                 reinterpret_cast<LPARAM>(hSlider));
 }
 
 COLORREF ClientPixel(HWND hWnd, int x, int y) {
@@ -446,8 +463,7 @@ TempFile::TempFile(const std::string& strName, const std::string& strContent) {
     HANDLE hFile = CreateFileA(m_strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD dwWritten = 0;
-    WriteFile(hFile, strContent.data(), static_cast<DWORD>(strContent.size()), &dwWritten,
-              nullptr);
+    WriteFile(hFile, strContent.data(), static_cast<DWORD>(strContent.size()), &dwWritten, nullptr);
     CloseHandle(hFile);
 }
 

@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Dialog.h"
@@ -71,22 +71,33 @@ public:
 
     bool bFailTimeSetEvent = false;
     bool bFailDevCaps = false;
-    TIMECAPS capsOverride = {0, 0}; // used when wPeriodMax != 0
-    bool bFailClick = false;        // sndPlaySoundA refuses
-    bool bFailWavePlay = false;     // asynchronous PlaySoundA refuses
-    bool bNoWaveDevice = false;     // waveOutOpen refuses, queries included
-    // Run on the calling thread at points where a test may hold a tick: as each click starts,
-    // as each wave file is handed over, and after each event is killed.
-    std::function<void()> onClick, onWaveStart, onKillEvent;
+    TIMECAPS capsOverride = {0, 0};         // used when wPeriodMax != 0
+    bool bFailClick = false;                // sndPlaySoundA refuses
+    bool bFailWavePlay = false;             // asynchronous PlaySoundA refuses
+    std::atomic<bool> bNoWaveDevice{false}; // waveOutOpen refuses, queries included
+    // Run on the calling thread as each call starts, where a test may hold it.
+    enum class Call {
+        Timer, // the timer's calls but timeKillEvent
+        Click,
+        Beep,
+        WaveStop,
+        WaveStart,
+        DeviceOpen,
+        DeviceClose,
+        FileStamp,
+        KillEvent
+    };
+    std::function<void(Call)> onCall;
 
     std::atomic<int> nBeginPeriod{0}, nEndPeriod{0}, nSetEvent{0}, nKillEvent{0};
-    std::atomic<int> nClicks{0}, nClicksDone{0}, nWaveStarts{0}, nWaveStops{0};
+    std::atomic<int> nClicks{0}, nClicksDone{0}, nBeeps{0}, nWaveStarts{0}, nWaveStops{0};
     std::atomic<int> nWaveOutOpens{0}, nWaveOutCloses{0}; // handles, not format queries
     std::atomic<UINT> uLastBeginPeriod{0}, uLastEndPeriod{0}, uLastDelay{0}, uLastResolution{0};
     std::atomic<UINT> uLastEventId{0};
-    std::atomic<bool> bLastWaveCallWasStop{false};
-    // Calls the dialog's thread made while another thread could not take the tick gate.
-    std::atomic<int> nCallsWithTicksHeld{0};
+    // Sounds started: clicks, beeps and wave files handed over.
+    int SoundsStarted() const { return nClicks + nBeeps + nWaveStarts; }
+    // Calls made by a thread that held the tick gate, and sound calls of the dialog's thread.
+    std::atomic<int> nCallsWithTicksHeld{0}, nSoundCallsOfThePanel{0};
     std::string LastWavePath() const;
     DWORD DialogThread() const { return m_dwDialogThread; }
 
@@ -98,39 +109,42 @@ private:
 };
 
 // Makes reads of wave files through the check's seam stall while bStall is set, holding each
-// such read until the test lets it go; counts reads and remembers the threads they came from.
+// such read until the test lets it go.
 class WaveFileReadStall {
 public:
     WaveFileReadStall();
     ~WaveFileReadStall();
     std::atomic<bool> bStall{false};
-    std::atomic<int> nReads{0};
-    std::atomic<bool> bReadStalled{false}; // a read is held right now
-    bool WaitStalled(DWORD dwTimeoutMs = 3000);
+    std::atomic<int> nStalledNow{0}, nMostStalledAtOnce{0};
     void Release();
 
     static WaveFileReadStall* s_pCurrent;
-    HANDLE m_hStalled, m_hRelease;
+    HANDLE m_hRelease;
 };
 
-// Holds a tick at a chosen point: the timer's thread calls Hold() there and waits until the
-// test releases it (5 s at most, so that a failing test never hangs).
+// Holds a call at a chosen point: the calling thread waits in Hold() until the test releases
+// it, or 5 s at most (then Expired()), so that a failing test never hangs.
 class TickHold {
 public:
     TickHold();
     ~TickHold();
-    void Hold();                         // on the timer's thread
-    bool WaitHeld(DWORD dwTimeoutMs = 3000); // until a tick is held
-    // Releases from a thread of its own, so that the dialog thread may block meanwhile.
-    void ReleaseAfter(DWORD dwMilliseconds);
-    bool Released() const { return m_bReleased; }
+    void Hold();                             // on the held thread; only the first call holds
+    bool WaitHeld(DWORD dwTimeoutMs = 3000); // until a call is held
+    void Release();
+    bool WaitReturned(DWORD dwTimeoutMs = 6000); // until the held thread went on
+    bool Expired() const { return m_bExpired; }
 
 private:
-    HANDLE m_hHeld, m_hRelease;
-    std::thread m_releaser;
-    std::atomic<bool> m_bReleased{false};
-    std::atomic<bool> m_bHeldOnce{false};
+    HANDLE m_hHeld, m_hRelease, m_hReturned;
+    std::atomic<bool> m_bHeldOnce{false}, m_bExpired{false};
 };
+
+// Waits until the sound thread has run every job posted before; false after dwTimeoutMs.
+bool WaitForSoundThread(DWORD dwTimeoutMs = 5000);
+// Waits until the timer service has delivered every callback that was due: a one-shot event
+// of its own comes after them on the same thread.
+bool WaitForTimerThread(DWORD dwTimeoutMs = 5000);
+DWORD SoundThreadId();
 
 // Calls a function on the window procedure's path of one control (subclassing it) for every
 // message it receives, until the object goes.
@@ -156,12 +170,21 @@ public:
     std::atomic<int> nTicks{0};
     bool bSilentTicks = true; // count only; false also plays the tick
 
+    // Freed memory is overwritten, so that a tick touching a dialog that is gone shows.
+    static void operator delete(void* p, size_t cb) {
+        std::memset(p, 0xDD, cb);
+        ::operator delete(p);
+    }
+
     BOOL Running() const { return m_bRunning; }
-    UINT TimerId() const { return m_uTimerId; }
+    UINT TimerId() const { return m_pTicks->uTimerId; }
     UINT TimerRes() const { return m_uTimerRes; }
     int Tempo() const { return m_nTempo; }
     int TickSoundChoice() const { return m_nTickSound; }
-    CString WaveFile() const { return m_strWaveFile; }
+    CString WaveFile() const {
+        auto hold = HoldTicks();
+        return m_pTicks->strWaveFile;
+    }
     CToolTipCtrl* ToolTip() const { return m_pToolTip.get(); }
     CSliderCtrl& Slider() { return m_sliderTempo; }
     HWND StartStopButton() const { return m_btnStartStop.m_hWnd; }
@@ -169,9 +192,7 @@ public:
     void SetWaveFileForTest(const char* psz) { SetWaveFile(psz, CheckWaveFile(psz, 1000)); }
     // What confirming the file dialog with psz does.
     void ChooseWaveFileForTest(const char* psz) { UseChosenWaveFile(psz); }
-    [[nodiscard]] static std::unique_lock<std::recursive_mutex> HoldTicksForTest() {
-        return HoldTicks();
-    }
+    static bool TicksHeldByThisThreadForTest() { return TicksHeldByThisThread(); }
     void RefreshControls() { UpdateData(FALSE); }
     void RefreshMembers() { UpdateData(TRUE); }
     void SetTickSoundMember(int n) { m_nTickSound = n; }
