@@ -136,9 +136,9 @@ int main(int argc, char** argv) {
     const char* pszWave = argc > 2 ? argv[2] : nullptr;
     if (nBeats > 0) {
         nBeats = std::max(2, nBeats);
-        std::printf("| Tempo (bpm) | Period (ms) | Intervals | Mean interval (ms) | Median |dev| (ms) "
-                "| p99 |dev| (ms) | Drift at half / end (ms) | Missed |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+        std::printf("| Tempo (bpm) | Period (ms) | Intervals | Mean interval (ms) "
+                    "| Median |dev| (ms) | p99 |dev| (ms) | Drift at half / end (ms) | Missed |\n");
+        std::printf("|---|---|---|---|---|---|---|---|\n");
         for (int nTempo : {40, 70, 120, 240}) {
             MeasureTempo(nTempo, nBeats);
             std::fflush(stdout);
