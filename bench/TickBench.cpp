@@ -1,6 +1,7 @@
 // In-process beat timing: the real control panel and multimedia timer, each tick
 // timestamped with QueryPerformanceCounter through an OnTick() override.
-// Prints a Markdown table; scripts/run-bench.sh puts it into docs/BENCHMARKS.md.
+// Prints Markdown tables; scripts/run-bench.sh puts them into docs/BENCHMARKS.md.
+//   tick_bench.exe [beats per tempo, 0: none] [wave file, for its tick's hold]
 #include <windows.h>
 
 #include <commctrl.h>
@@ -32,6 +33,7 @@ public:
     int nTempo = 120;
     int nBeats = 50;
     bool bPlayClick = false;
+    const char* pszWave = nullptr;  // chosen before the start, as the user would
     std::vector<double> tickTimes;   // ms, when each tick began
     std::vector<double> clickTimes;  // ms, how long each tick held the timer thread
     HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -41,6 +43,8 @@ public:
 protected:
     BOOL OnInitDialog() override {
         CTickoraDlg::OnInitDialog();
+        if (pszWave)
+            UseChosenWaveFile(pszWave);
         HWND hSlider = GetDlgItem(IDC_TEMPO_SLIDER);
         SendMessageA(hSlider, TBM_SETPOS, TRUE, nTempo);
         SendMessageA(m_hWnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, nTempo),
@@ -102,38 +106,47 @@ void MeasureTempo(int nTempo, int nBeats) {
                 Percentile(deviations, 0.99), dDriftHalf, dDrift, nMissed);
 }
 
-void MeasureClick(int nTicks) {
+// How long each tick of a sound holds the timer thread at 240 bpm.
+void MeasureHold(const char* pszName, const char* pszWave, int nTicks) {
     CBenchDlg dlg;
     dlg.nTempo = 240;
     dlg.nBeats = nTicks;
     dlg.bPlayClick = true;
+    dlg.pszWave = pszWave;
     dlg.DoModal();
     const std::vector<double>& c = dlg.clickTimes;
     if (c.empty()) {
-        std::printf("\nBuilt-in click: no ticks measured\n");
+        std::printf("\n%s: no ticks measured\n", pszName);
         return;
     }
-    std::printf("\n| Built-in click holds the timer thread | ms |\n|---|---|\n");
+    std::printf("\n| %s holds the timer thread | ms |\n|---|---|\n", pszName);
     std::printf("| first tick (device start-up) | %.1f |\n", c.front());
     std::vector<double> rest(c.begin() + 1, c.end());
-    std::printf("| median of the next %zu | %.1f |\n", rest.size(), Percentile(rest, 0.5));
-    std::printf("| p99 of the next %zu | %.1f |\n", rest.size(), Percentile(rest, 0.99));
-    std::printf("| maximum of the next %zu | %.1f |\n", rest.size(),
+    std::printf("| median of the next %zu | %.2f |\n", rest.size(), Percentile(rest, 0.5));
+    std::printf("| p99 of the next %zu | %.2f |\n", rest.size(), Percentile(rest, 0.99));
+    std::printf("| maximum of the next %zu | %.2f |\n", rest.size(),
                 rest.empty() ? 0.0 : *std::max_element(rest.begin(), rest.end()));
+    std::fflush(stdout);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int nBeats = argc > 1 ? std::max(2, std::atoi(argv[1])) : 50;
-    std::printf("| Tempo (bpm) | Period (ms) | Intervals | Mean interval (ms) | Median |dev| (ms) "
-                "| p99 |dev| (ms) | Drift at half / end (ms) | Missed |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
-    for (int nTempo : {40, 70, 120, 240}) {
-        MeasureTempo(nTempo, nBeats);
-        std::fflush(stdout);
+    int nBeats = argc > 1 ? std::atoi(argv[1]) : 50;
+    const char* pszWave = argc > 2 ? argv[2] : nullptr;
+    if (nBeats > 0) {
+        nBeats = std::max(2, nBeats);
+        std::printf("| Tempo (bpm) | Period (ms) | Intervals | Mean interval (ms) "
+                    "| Median |dev| (ms) | p99 |dev| (ms) | Drift at half / end (ms) | Missed |\n");
+        std::printf("|---|---|---|---|---|---|---|---|\n");
+        for (int nTempo : {40, 70, 120, 240}) {
+            MeasureTempo(nTempo, nBeats);
+            std::fflush(stdout);
+        }
     }
     // Enough ticks for a 99th percentile that is not just the maximum (25 s at 240 bpm).
-    MeasureClick(100);
+    MeasureHold("Built-in click", nullptr, 100);
+    if (pszWave)
+        MeasureHold("Wave file", pszWave, 100);
     return 0;
 }

@@ -3,6 +3,7 @@
 
   bench/e2e_bench.py --build-dir build/win64 --work-dir build/bench/pulseaudio \\
       --floor build/bench/floor_client [--latency-sweep 20,40,80] [--startup-md startup.md]
+      [--sources | --sources-only]
 
 Expects the test bed of scripts/run-bench.sh: DISPLAY (Xvfb), WINEPREFIX and a private sound
 server (PULSE_SERVER, PULSE_SINK=tick, TESTBED_SOUND_SERVER). Prints Markdown sections for
@@ -13,6 +14,8 @@ that server to stdout:
   - tickora.exe against the floor, by the medians of the three quiet runs;
   - CPU of the program, of bench/ClickBaseline.cpp (the sound call alone), of the sound
     server's processes and of wineserver;
+  - optionally, the sources: tickora.exe's wave-file tick beside its built-in click at
+    240 bpm, and the same sound calls from a plain loop (bench/ClickBaseline.cpp);
   - optionally, PULSE_LATENCY_MSEC for the Wine process: the timing and a 40 ms wave file;
   - optionally, start-up time against a bare dialog program, into a file of its own.
 Each beat of every run goes to heard.json in the work directory, for bench/plot_heard.py.
@@ -101,6 +104,36 @@ class Floor:
     def stop(self):
         self.program.wait_exit(30, "the floor client to end")
         self.program.kill()
+
+    def close(self):
+        pass
+
+
+class SoundLoop:
+    """bench/ClickBaseline.cpp: the same sound call as tickora.exe's tick, from a plain loop at
+    240 bpm, given a wave file the wave-file tick's two calls. Its first sound, a second
+    before the beat, starts the device and is left out."""
+    skip_onsets = 1
+
+    def __init__(self, exe, wave, log_path):
+        self.exe, self.wave, self.log_path = exe, wave, log_path
+        self.name = "loop, " + ("wave file" if wave else "built-in click")
+        self.program = None
+        self.pid = None
+
+    def set_tempo(self, tempo):
+        assert tempo == LONG_TEMPO, "the loop beats at %d bpm only" % LONG_TEMPO
+
+    def start(self, beats):
+        args = ["wine", self.exe, str(-(-beats // 4))] + ([self.wave] if self.wave else [])
+        self.program = Program(args, self.log_path, cwd=os.path.dirname(self.exe))
+        self.pid = self.program.pid
+
+    def stop(self):
+        try:
+            self.program.wait_exit(60, "the sound loop to end")
+        finally:
+            self.program.kill()
 
     def close(self):
         pass
@@ -195,12 +228,14 @@ def run_segment(rec, program, tempo, intervals, server=None):
     # Let the last beat finish and reach the capture.
     time.sleep(0.5)
     samples = audio.slice_ms(audio.read_samples(rec.path), start_ms, rec.position_ms())
-    stats = segment_stats(audio.find_onsets(samples), period)
+    stats = segment_stats(audio.find_onsets(samples)[getattr(program, "skip_onsets", 0):], period)
     stats["cpu"] = cpu
     return stats
 
 
 def warm_up(program):
+    if getattr(program, "skip_onsets", 0):
+        return
     # A process's first sound starts its audio device and comes late: one short run before
     # measuring keeps that start-up out of the intervals.
     run_segment(Recorderless(), program, LONG_TEMPO, 4)
@@ -367,6 +402,35 @@ def print_verdicts(heard, baseline, server_name):
     print()
 
 
+def measure_sources(rec, tickora, build, workdir, runs):
+    """The wave-file tick beside the built-in click, and each from a plain loop; tickora.exe's
+    built-in click runs are runs already made. Returns {name: [stats]}."""
+    wave = os.path.join(harness.ROOT, "res", "tick.wav")
+    tickora.app.choose_file(wave)
+    found = {"tickora.exe, wave file": [s for _, _, s in measure(rec, tickora, runs, None)]}
+    for path in (None, harness.windows_path(wave)):
+        loop = SoundLoop(os.path.join(build, "click_baseline.exe"), path,
+                         os.path.join(workdir, "loop.log"))
+        found[loop.name] = [s for _, _, s in measure(rec, loop, runs, None)]
+    return found
+
+
+def print_sources(sources):
+    print("### The wave file beside the built-in click, at %d bpm\n" % LONG_TEMPO)
+    print("res/tick.wav, the built-in click's own sound, chosen as the wave file, against the "
+          "built-in click; the loop is bench/ClickBaseline.cpp, which makes the same sound "
+          "calls four times a second from a plain loop on the 1 ms multimedia clock, with no "
+          "window or timer of ours: what it shows is Wine's and the server's. Medians of the "
+          "quiet runs, heard as above.\n")
+    print("| Source | Runs | p99 (ms) | Max (ms) | Off > %.0f ms | Missed / extra |" % OFF_BY_MS)
+    print("|---|---|---|---|---|---|")
+    for name, runs in sources.items():
+        print("| %s | %d | %.2f | %.2f | %.1f %% | %d / %d |" % (
+            name, len(runs), median_of(runs, "p99_dev"), median_of(runs, "max_dev"),
+            off_share(runs), sum(s["missed"] for s in runs), sum(s["extra"] for s in runs)))
+    print()
+
+
 def peer_version():
     done = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "gtick"],
                           capture_output=True, text=True)
@@ -513,6 +577,10 @@ def parse_args():
     parser.add_argument("--startup-md", metavar="PATH",
                         help="time the start-up and write its section to PATH")
     parser.add_argument("--startup-runs", type=int, default=11)
+    parser.add_argument("--sources", action="store_true",
+                        help="also the wave file beside the built-in click, each from a loop too")
+    parser.add_argument("--sources-only", action="store_true",
+                        help="only that, with the built-in click's quiet runs")
     parser.add_argument("--wine-env", action="append", default=[], metavar="NAME=VALUE",
                         help="set for the Wine process of tickora.exe only (not the recorder)")
     return parser.parse_args()
@@ -531,11 +599,13 @@ def main():
     long_runs = [(LONG_TEMPO, args.long_intervals, False)] * QUIET_RUNS
     busy_run = [(LONG_TEMPO, args.long_intervals, True)]
     tickora_runs = [(t, args.intervals, False) for t in SLOW_TEMPI] + long_runs + busy_run
+    if args.sources_only:
+        return sources_only(args, build, wine_env, long_runs)
 
     xd = XDisplay()
     # Recorder first: a fresh parec may deliver nothing for up to 2 s.
     rec = audio.Recorder(os.path.join(args.work_dir, "heard.wav"))
-    heard, sweep = {}, None
+    heard, sweep, sources = {}, None, None
     try:
         rec.wait_until_flowing()
         tickora = Tickora(args.work_dir, wine_env)
@@ -549,6 +619,9 @@ def main():
                         cpu_shares([tickora.pid], args.idle_seconds)[tickora.pid])
             heard[tickora.name] = measure(rec, tickora, tickora_runs, server)
             memory = (proc_status(tickora.pid, "VmRSS"), proc_status(tickora.pid, "VmHWM"))
+            if args.sources:
+                sources = {"tickora.exe, built-in click": quiet_long(heard[tickora.name])}
+                sources.update(measure_sources(rec, tickora, build, args.work_dir, long_runs))
         finally:
             tickora.close()
         click = os.path.join(harness.ROOT, "res", "tick.wav")
@@ -582,6 +655,8 @@ def main():
     print_heard(heard, server_name)
     print_cpu(heard, baseline, idle_pct, memory, server)
     print_verdicts(heard, baseline, server_name)
+    if sources:
+        print_sources(sources)
     if sweep:
         print_latency(sweep, quiet_long(heard["tickora.exe"]))
     if args.startup_md:
@@ -589,6 +664,25 @@ def main():
         with open(args.startup_md, "w") as out, contextlib.redirect_stdout(out):
             measure_startup(xd, exe, bare, wine_log, args.startup_runs)
     xd.close()
+    return 0
+
+
+def sources_only(args, build, wine_env, long_runs):
+    rec = audio.Recorder(os.path.join(args.work_dir, "heard.wav"))
+    try:
+        rec.wait_until_flowing()
+        tickora = Tickora(args.work_dir, wine_env)
+        try:
+            warm_up(tickora)
+            sources = {"tickora.exe, built-in click":
+                       [s for _, _, s in measure(rec, tickora, long_runs, None)]}
+            sources.update(measure_sources(rec, tickora, build, args.work_dir, long_runs))
+        finally:
+            tickora.close()
+    finally:
+        rec.stop()
+    print("## On %s\n" % SoundServer().version())
+    print_sources(sources)
     return 0
 
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the timing and resource benchmarks under Wine on a private X display and sound server
 # and writes docs/BENCHMARKS.md.
-#   scripts/run-bench.sh <wine-prefix> <build-dir>
+#   scripts/run-bench.sh <wine-prefix> <build-dir> [sources]
+# With "sources", only the sounds' hold on the timer thread and the wave file beside the
+# built-in click as heard on PulseAudio, runs of 30 s (about 10 minutes), into build/bench/sources.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Other work on the machine is not stopped; its load at the start goes into the report.
@@ -9,6 +11,7 @@ load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 
 PREFIX=$(realpath -m "$1")
 BUILD_DIR=$2
+ONLY=${3:-}
 OUT=docs/BENCHMARKS.md
 WORK=$PWD/build/bench
 BEATS=50
@@ -69,7 +72,9 @@ on_server() {
 in_process_timing() {
     echo "bench: in-process tick timing ($BEATS beats at each tempo, about 3 minutes)" >&2
     # Wine's helpers keep inherited pipes open: the output goes to a file, not a pipe.
-    timeout 900 wine "$BUILD_DIR/tick_bench.exe" "$BEATS" >"$WORK/tick_bench.raw" 2>&1 || {
+    # The wave-file tick plays the built-in click's own sound from disk.
+    timeout 900 wine "$BUILD_DIR/tick_bench.exe" "$1" "Z:${PWD//\//\\}\\res\\tick.wav" \
+        >"$WORK/tick_bench.raw" 2>&1 || {
         echo "bench: tick_bench.exe failed; its output:" >&2
         cat "$WORK/tick_bench.raw" >&2
         return 1
@@ -95,9 +100,19 @@ heard_on() {
         --floor "$WORK/floor_client" "${wine_env_args[@]}" "$@" >"$WORK/$name.md"
 }
 
-# PulseAudio's run also times the start-up; PipeWire's tries the Wine process's latency.
-on_server pulse in_process_timing
-on_server pulse heard_on pulseaudio --startup-md "$WORK/startup.md"
+if [[ $ONLY == sources ]]; then
+    on_server pulse in_process_timing 0
+    on_server pulse heard_on pulseaudio --sources-only --long-intervals 120
+    cat "$WORK/tick_bench.md" "$WORK/pulseaudio.md" >"$WORK/sources.md"
+    printf '\nLoad average at the start / end (1, 5, 15 min): %s / %s; %d s.\n' \
+        "$load_at_start" "$(cut -d' ' -f1-3 /proc/loadavg)" "$SECONDS" >>"$WORK/sources.md"
+    echo "bench: wrote $WORK/sources.md in $SECONDS s" >&2
+    exit 0
+fi
+# PulseAudio's run also times the start-up and the sources; PipeWire's tries the Wine
+# process's latency.
+on_server pulse in_process_timing "$BEATS"
+on_server pulse heard_on pulseaudio --startup-md "$WORK/startup.md" --sources
 on_server pipewire heard_on pipewire --latency-sweep 20,40,80
 # Debian's python3, for which python3-matplotlib is installed (another python3 may come first
 # on PATH).
@@ -125,8 +140,9 @@ in_process_verdicts=$(awk -F'|' '
         if ((end < 0 ? -end : end) > (half < 0 ? -half : half) + 1) growing = growing " " tempo
         rows++
     }
-    /^\| maximum of the next/ { click = trim($3) + 0; have_click = 1 }
-    /^\| p99 of the next/ { click_p99 = trim($3) + 0 }
+    /holds the timer thread/ { in_click = ($0 ~ /Built-in click/) }
+    in_click && /^\| maximum of the next/ { click = trim($3) + 0; have_click = 1 }
+    in_click && /^\| p99 of the next/ { click_p99 = trim($3) + 0 }
     END {
         printf "- Target: p99 |dev| <= 1 ms at every tempo. %s (worst %.3f ms).\n",
             (rows && worst <= 1) ? "Met" : "NOT met", worst
@@ -162,8 +178,9 @@ in_process_verdicts=$(awk -F'|' '
     printf 'Deviation = |interval - period| for each interval between ticks. Drift = time of the '
     printf 'last tick - first tick - n x period, after half and after all n intervals; drift that '
     printf 'does not grow means the due times do not accumulate error. Missed = intervals of 1.5 '
-    printf 'periods or more. The second table plays the built-in click from the timer thread at '
-    printf '240 bpm for 100 ticks and times how long each call holds that thread.\n\n'
+    printf 'periods or more. The next tables play the built-in click, then res/tick.wav chosen as the '
+    printf 'wave file, from the timer thread at 240 bpm for 100 ticks each and time how long each '
+    printf 'tick holds that thread.\n\n'
     printf '%s\n\n' "$in_process_verdicts"
     printf '## As heard, on each sound server\n\n'
     printf 'Each sound server below ran tickora.exe at 40, 70 and 120 bpm for 60 intervals each, '
