@@ -110,7 +110,7 @@ uninstall:
 	done
 
 screenshot: build
-	@scripts/install-deps.sh --for "make screenshot" test openbox x11-xserver-utils
+	@scripts/install-deps.sh --for "make screenshot" test openbox
 	@scripts/screenshot.sh $(CURDIR)/build/wineprefix-shot $(BUILD_DIR)
 
 # The emulated i386 PC's disk images (scripts/pe32vm), kept between runs outside the tree.

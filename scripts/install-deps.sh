@@ -32,7 +32,7 @@ BUILD=(make cmake python3 googletest
 # wine64 runs the x86-64 build and Wine's own 64-bit half; fonts-wine gives dialogs their
 # Windows metrics (scripts/wineprefix.sh).
 RUN=(wine wine64 fonts-wine)
-TEST=(xvfb xauth x11-utils xdotool imagemagick fonts-liberation
+TEST=(xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick fonts-liberation
     pulseaudio pulseaudio-utils
     # the PipeWire test bed; the X bell module rings through libcanberra's PulseAudio backend
     pipewire wireplumber pipewire-pulse dbus-daemon libpipewire-0.3-modules-x11 libcanberra-pulse

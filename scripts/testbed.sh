@@ -68,6 +68,18 @@ _testbed_record() {
 # Usage: _testbed_is <pid:start>   true while that very process runs.
 _testbed_is() { [[ $(_testbed_start_time "${1%%:*}") == "${1#*:}" ]]; }
 
+# Gives the letters the tests type that a US keymap lacks keys of their own, on keycodes that
+# have none. Otherwise xdotool maps a spare key for each such letter while it types, and Wine,
+# which reads the keymap again on every change, now and then loses the letter.
+_testbed_map_typed_letters() {
+    if ! command -v xmodmap >/dev/null; then
+        _testbed_log "xmodmap not found (package x11-xserver-utils): typing non-ASCII letters may lose some"
+        return 0
+    fi
+    xmodmap -e "keycode 93 = adiaeresis Adiaeresis" -e "keycode 97 = udiaeresis Udiaeresis" \
+        -e "keycode 103 = odiaeresis Odiaeresis" -e "keycode 120 = eacute Eacute"
+}
+
 # Usage: testbed_start_xvfb [WxHxD]
 # Starts Xvfb on the first free display from :90 on and exports DISPLAY.
 testbed_start_xvfb() {
@@ -90,6 +102,7 @@ testbed_start_xvfb() {
                 xdpyinfo -display ":$n" >/dev/null 2>&1; then
                 export DISPLAY=":$n"
                 TESTBED_XVFB_PID=$pid
+                _testbed_map_typed_letters
                 return 0
             fi
             if ((SECONDS >= deadline)); then
