@@ -24,7 +24,7 @@ if runs_i386; then
     echo "pe32: skipped: this host runs i386 code, so the other tests run the PE32 build itself"
     exit 77
 fi
-for tool in qemu-system-i386 mmdebstrap mkfs.ext4; do
+for tool in qemu-system-i386 mmdebstrap mkfs.ext4 python3; do
     command -v "$tool" >/dev/null || { echo "pe32: $tool not found (make deps installs it)"; exit 1; }
 done
 for exe in tickora.exe tickora_tests.exe tickora_probe.exe; do
@@ -32,7 +32,11 @@ for exe in tickora.exe tickora_tests.exe tickora_probe.exe; do
 done
 
 start=$SECONDS
-image=$(scripts/pe32vm/image.sh)
+image=$(scripts/pe32vm/image.sh) || {
+    echo "pe32: the emulated PC's image could not be made (the reason is above); the other"
+    echo "pe32: entries do not need it: scripts/run-tests.sh <prefix> <build> -E pe32 runs them"
+    exit 1
+}
 echo "pe32: image $image ($((SECONDS - start)) s)"
 
 out=$build/pe32
