@@ -4,7 +4,8 @@
 # (qemu-system-i386, no KVM): the GoogleTest groups given and an end-to-end smoke.
 #   tests/pe32/pe32.sh <win32-build-dir> [name=filter...]
 # Where the host runs i386 code the whole suite already runs the PE32 build: skipped (77).
-# TICKORA_PE32_EMULATE=1 runs it there too, as on a host that cannot.
+# The switch that makes such a host act as one that cannot (scripts/host-runs-i386; before
+# it, TICKORA_PE32_EMULATE=1) runs it there too.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
