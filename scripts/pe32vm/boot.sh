@@ -30,8 +30,8 @@ args=(
     -display none -monitor none -serial "file:$out/console.log"
     -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
-    -append "console=ttyS0 root=/dev/vda rw quiet init=/usr/local/sbin/tickora-guest tickora.job=$job"
-    -drive "file=$image/root.img,format=raw,if=virtio,snapshot=$snapshot"
+    -append "console=ttyS0 root=/dev/vda rw quiet panic=1 init=/usr/local/sbin/tickora-guest tickora.job=$job"
+    -drive "file=$image/root.img,format=raw,if=virtio,discard=unmap,snapshot=$snapshot"
     -virtfs "local,path=$PWD,mount_tag=src,security_model=none,readonly=on"
     -virtfs "local,path=$out,mount_tag=out,security_model=none"
 )
