@@ -7,7 +7,7 @@
 #   make install / make uninstall   the program, a `tickora` launcher (Wine), menu entry and
 #               icons under PREFIX (default /usr/local); DESTDIR is honoured
 #   make screenshot   docs/screenshot.png, the panel on a desktop with a window manager
-#   make clean   the build tree and dist/;  make clean-cache   the emulated i386 PC's images
+#   make clean   the build tree and dist/;  make clean-cache   the emulated i386 PC's images, fresh-root.sh's bases
 
 BUILD_DIR := build/win32
 # The x86-64 build of the same sources, beside it: installed for hosts that cannot run i386 code.
@@ -115,9 +115,10 @@ screenshot: build
 
 # The emulated i386 PC's disk images (scripts/pe32vm), kept between runs outside the tree.
 PE32_CACHE := $(or $(TICKORA_PE32_CACHE),/var/cache/tickora-pe32)
+ROOTS_CACHE := $(or $(TICKORA_ROOTS_CACHE),/var/cache/tickora-roots)
 
 clean:
 	rm -rf build $(DIST_DIR)
 
 clean-cache:
-	rm -rf "$(PE32_CACHE)"
+	rm -rf "$(PE32_CACHE)" "$(ROOTS_CACHE)"

@@ -4,8 +4,8 @@
 # (qemu-system-i386, no KVM): the GoogleTest groups given and an end-to-end smoke.
 #   tests/pe32/pe32.sh <win32-build-dir> [name=filter...]
 # Where the host runs i386 code the whole suite already runs the PE32 build: skipped (77).
-# The switch that makes such a host act as one that cannot (scripts/host-runs-i386; before
-# it, TICKORA_PE32_EMULATE=1) runs it there too.
+# The switch that makes such a host act as one that cannot, TICKORA_NO_I386=1
+# (scripts/host-runs-i386), runs it there too.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -15,13 +15,7 @@ shift
 # hangs is stopped.
 GUEST_SECONDS=1200
 
-# scripts/host-runs-i386 answers the question for the whole project where it exists.
-if [[ -x scripts/host-runs-i386 ]]; then
-    runs_i386() { scripts/host-runs-i386; }
-else
-    runs_i386() { [[ ${TICKORA_PE32_EMULATE:-} != 1 ]] && /usr/lib/wine/wine --version >/dev/null 2>&1; }
-fi
-if runs_i386; then
+if scripts/host-runs-i386; then
     echo "pe32: skipped: this host runs i386 code, so the other tests run the PE32 build itself"
     exit 77
 fi
