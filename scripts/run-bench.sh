@@ -26,6 +26,7 @@ source scripts/testbed.sh
 source scripts/winearch.sh
 winearch_select "$BUILD_DIR"
 BUILD_DIR=$WINE_BUILD_DIR
+PREFIX=$(winearch_prefix "$PREFIX")
 # Logs and sound servers of their own: a test run in this tree may be going on beside it.
 export TESTBED_LOGDIR=$PWD/build/bench-logs
 rm -rf "$WORK"

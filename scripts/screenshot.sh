@@ -17,6 +17,7 @@ source scripts/testbed.sh
 source scripts/winearch.sh
 winearch_select "$BUILD_DIR"
 BUILD_DIR=$WINE_BUILD_DIR
+PREFIX=$(winearch_prefix "$PREFIX")
 export TESTBED_LOGDIR=$WORK/logs
 rm -rf "$WORK"
 mkdir -p "$TESTBED_LOGDIR"
