@@ -12,7 +12,7 @@ import unittest
 import audio
 from harness import (App, IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_START_STOP, LAMP_OFF,
                      LAMP_ON, CANNOT_PLAY, click, centre, key, park_mouse, write_wave)
-from test_panel_e2e import E2ECase, WAVE_SINGLE_TOLERANCE
+from test_panel_e2e import E2ECase, WAVE_MEDIAN_TOLERANCE, WAVE_SINGLE_TOLERANCE
 
 
 class QuickInput(E2ECase):
@@ -147,6 +147,7 @@ class BadWaveFiles(E2ECase):
             app.choose_file(tone)
             self.start_beat(app)
             self.assert_beat(500, 1500, "the file before it is deleted",
+                             median_tolerance=500 * WAVE_MEDIAN_TOLERANCE,
                              single_tolerance=500 * WAVE_SINGLE_TOLERANCE)
             os.remove(tone)
             # The next beat finds it gone, stops and reports.
