@@ -39,7 +39,11 @@ class PE32Smoke(unittest.TestCase):
     def test_start_beat_stop_fail_about_and_close(self):
         app = self.app
         self.step("start-up")
-        s = app.wait_ready(timeout=300)
+        # Under emulation the window can be seen a moment before its first data exchange has
+        # checked a sound: wait for one, then it must be the built-in click.
+        s = app.wait_state("the main window with a sound chosen",
+                           lambda s: s["enabled"] and (s["builtin"] or s["speaker"] or s["wave"]),
+                           300)
         self.assertEqual((s["builtin"], s["speaker"], s["wave"]), (True, False, False))
         self.assertEqual((s["slider"], s["readout"]), (120, "120 bpm"))
         self.assertEqual(tuple(s["lamp"]), LAMP_OFF)
