@@ -146,7 +146,10 @@ testbed_start_pulse() {
     command -v pulseaudio >/dev/null || { _testbed_log "pulseaudio not found (package pulseaudio)"; return 1; }
     command -v pactl >/dev/null || { _testbed_log "pactl not found (package pulseaudio-utils)"; return 1; }
     _testbed_sound_runtime "$dir" pulseaudio "${2:-}" || return 1
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    # No pid file: we know our server by its recorded id, and the pid file of a server killed
+    # on purpose names its zombie until init reaps it (late, under some inits), which makes a
+    # restart refuse with "Daemon already running".
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
         -L "module-null-sink sink_name=tick rate=44100" \
         -L module-native-protocol-unix -L module-always-sink \
         >>"$logdir/pulse.log" 2>&1 &
