@@ -76,15 +76,6 @@ mounted=()
 cleanup() {
     local status=$? dir i
     trap - EXIT INT TERM HUP
-    # Processes still running in the root (a daemon a package started, a test's leftovers)
-    # would keep its mounts busy: they are this run's, found by their root directory.
-    for i in 1 2; do
-        for dir in /proc/[0-9]*; do
-            [[ $(readlink "$dir/root" 2>/dev/null) == "$root" ]] || continue
-            kill -s "$( ((i == 1)) && echo TERM || echo KILL)" "${dir#/proc/}" 2>/dev/null || true
-        done
-        sleep 2
-    done
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
         umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" ||
             log "could not unmount ${mounted[i]}"
@@ -122,7 +113,10 @@ log "running in $suite: env -i ${env[*]} sh -c '$*'"
 start=$SECONDS
 status=0
 # shellcheck disable=SC2016  # expanded by the shell in the root
-chroot "$root" /usr/bin/env -i "${env[@]}" /bin/sh -c 'cd /root/tickora && eval "$1"' sh "$*" ||
+# In a PID namespace of its own, with its own /proc: whatever the command leaves running (a
+# daemon a package started, a test's leftovers) ends with it, and nothing else is touched.
+unshare --pid --fork --kill-child --mount-proc="$root/proc" \
+    chroot "$root" /usr/bin/env -i "${env[@]}" /bin/sh -c 'cd /root/tickora && eval "$1"' sh "$*" ||
     status=$?
 log "finished with status $status after $((SECONDS - start)) s"
 exit "$status"
