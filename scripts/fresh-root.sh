@@ -74,7 +74,7 @@ root=$(mktemp -d "$CACHE/run-$suite.XXXXXX")
 mounted=()
 # shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
-    local status=$? dir i
+    local status=$? i
     trap - EXIT INT TERM HUP
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
         umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" ||
