@@ -32,24 +32,15 @@ export TESTBED_LOGDIR=$PWD/build/bench-logs
 rm -rf "$WORK"
 mkdir -p "$TESTBED_LOGDIR" "$WORK" docs
 
-# Runs in one prefix share one wineserver and virtual desktop: a test run there would put its
-# clicks into the recordings, its load into the timings, and end this run's Wine on exit.
-prefix_in_use() {
-    local env
-    for env in /proc/[0-9]*/environ; do
-        grep -qzx "WINEPREFIX=$PREFIX" "$env" 2>/dev/null && return 0
-    done
-    return 1
-}
-deadline=$((SECONDS + 900))
-while prefix_in_use; do
-    if ((SECONDS >= deadline)); then
-        echo "bench: $PREFIX is still in use by other processes after 900 s; giving up" >&2
-        exit 1
-    fi
-    echo "bench: waiting for the other processes using $PREFIX to end" >&2
-    sleep 10
-done
+# Runs in one prefix share one wineserver and virtual desktop: a second bench run there would
+# put its clicks into the recordings, its load into the timings, and end this run's Wine on
+# exit. Each run holds the prefix's lock until it ends; another waits for it.
+mkdir -p "$(dirname "$PREFIX")"
+exec 7>"$PREFIX.bench-lock"
+if ! flock -n 7; then
+    echo "bench: waiting for the other bench run in $PREFIX to end" >&2
+    flock -w 900 7 || { echo "bench: $PREFIX is still in use after 900 s; giving up" >&2; exit 1; }
+fi
 
 scripts/wineprefix.sh "$PREFIX"
 export WINEPREFIX=$PREFIX WINEDEBUG=-all
