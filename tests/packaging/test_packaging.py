@@ -52,9 +52,11 @@ def host_runs_i386():
 
 def refused_loader(loader, work):
     """A copy of a Wine loader that the kernel refuses with "Exec format error", as a kernel
-    without ia32 emulation refuses the 32-bit one: its ELF header names no known machine."""
+    without ia32 emulation refuses the 32-bit one: its ELF header names no known machine.
+    Where the 32-bit loader is not installed (such hosts get no wine32), the 64-bit one is
+    copied in its place."""
     path = os.path.join(work, "refused-" + os.path.basename(loader))
-    data = bytearray(read(loader))
+    data = bytearray(read(loader if os.path.exists(loader) else WINE64_LOADER))
     data[18:20] = b"\xff\xff"  # e_machine
     with open(path, "wb") as f:
         f.write(data)
