@@ -53,13 +53,10 @@ base_key() {
         sha256sum | cut -c1-16
 }
 
-# Without root, fakeroot records the owners the packages give their files, for mkfs.ext4.
+# fakeroot records the owners the packages give their files, for mkfs.ext4. It is used as
+# root too: from Debian 13 on, mmdebstrap refuses its chrootless mode as root without it.
 as_root() {
-    if ((EUID == 0)); then
-        "$@"
-    else
-        fakeroot -i "$FAKEROOT_STATE" -s "$FAKEROOT_STATE" -- "$@"
-    fi
+    fakeroot -i "$FAKEROOT_STATE" -s "$FAKEROOT_STATE" -- "$@"
 }
 
 # Fetches the packages and unpacks them into <root>, running none of them. Leaves the
@@ -167,10 +164,9 @@ build_prefix() {
 
 # Only the image directory goes to stdout; the tools' chatter goes with the log to stderr.
 exec 3>&1 1>&2
-for tool in mmdebstrap mkfs.ext4 qemu-system-i386 python3; do
+for tool in mmdebstrap fakeroot mkfs.ext4 qemu-system-i386 python3; do
     command -v "$tool" >/dev/null || die "$tool not found (make deps installs it)"
 done
-((EUID == 0)) || command -v fakeroot >/dev/null || die "not root and fakeroot not found"
 mkdir -p "$CACHE"
 exec 8>"$CACHE/.lock"
 # Another run may be building the same image; it takes a while.
