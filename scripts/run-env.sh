@@ -11,6 +11,10 @@
 # each), and there a 40 ms file was heard at every beat at all of them.
 export WINEDEBUG=-all
 
+# Debian 13's 64-bit Wine 10 aborts at its start ("free(): invalid pointer") whenever TMPDIR is
+# set, to any value. Wine needs none: Windows programs get %TEMP% from the prefix.
+unset TMPDIR
+
 # Wine turns file names into Unix names through the locale's character type: under C or POSIX
 # it cannot open a wave file named "Täkt.wav" at all. Such a session gets a UTF-8 character
 # type (C.UTF-8 is always there on Debian); a UTF-8 locale is kept as it is.

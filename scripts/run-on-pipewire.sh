@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
 
 TESTBED_PIDS=
-export TESTBED_LOGDIR=${TESTBED_LOGDIR:-$(mktemp -d "${TMPDIR:-/tmp}/testbed.XXXXXX")}/pipewire
+export TESTBED_LOGDIR=${TESTBED_LOGDIR:-$(mktemp -d "$_testbed_tmpdir/testbed.XXXXXX")}/pipewire
 mkdir -p "$TESTBED_LOGDIR"
 # Only what is started here is stopped here: Wine belongs to the test bed around this run.
 trap 'WINEPREFIX= testbed_stop' EXIT

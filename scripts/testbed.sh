@@ -33,11 +33,17 @@ unset LANGUAGE
 
 _testbed_log() { printf 'testbed: %s\n' "$*" >&2; }
 
+# Debian 13's 64-bit Wine 10 aborts at its start ("free(): invalid pointer") whenever TMPDIR is
+# set, to any value; Wine needs none (Windows programs get %TEMP% from the prefix). The test
+# bed's own files still go where the caller's TMPDIR says.
+_testbed_tmpdir=${TMPDIR:-/tmp}
+unset TMPDIR
+
 # Logs go to $TESTBED_LOGDIR (a new temporary directory unless the caller
 # sets one).
 _testbed_logdir() {
     if [[ -z $TESTBED_LOGDIR ]]; then
-        TESTBED_LOGDIR=$(mktemp -d "${TMPDIR:-/tmp}/testbed.XXXXXX")
+        TESTBED_LOGDIR=$(mktemp -d "$_testbed_tmpdir/testbed.XXXXXX")
     fi
     mkdir -p "$TESTBED_LOGDIR"
 }

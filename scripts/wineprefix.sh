@@ -105,8 +105,9 @@ export WINEPREFIX=$prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 # No .NET or HTML engine: the program needs neither, and their installers
 # would prompt.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Set-up opens no window on the caller's screen.
-unset DISPLAY WAYLAND_DISPLAY
+# Set-up opens no window on the caller's screen. Debian 13's 64-bit Wine aborts at its start
+# whenever TMPDIR is set (see scripts/run-env.sh).
+unset DISPLAY WAYLAND_DISPLAY TMPDIR
 
 start=$SECONDS
 if [[ ! -f $prefix/system.reg ]]; then

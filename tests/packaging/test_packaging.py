@@ -214,11 +214,12 @@ class Packaging(unittest.TestCase):
         given = os.path.join(work, "wineprefix-run")
         # The x86-64 build gets a 64-bit prefix beside the 32-bit one.
         prefix = given + ("" if host_runs_i386() else "64")
+        # A TMPDIR of the user's own, which Debian 13's 64-bit Wine does not survive.
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "WINEPREFIX")}
         run = WineRun(["make", "-s", "-C", ROOT, "run", "RUN_PREFIX=" + given,
                        "BUILD_DIR=" + env_path("TICKORA_BUILD_DIR")], prefix,
-                      {k: v for k, v in os.environ.items()
-                       if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "WINEPREFIX")},
-                      os.path.join(work, "make-run.log"))
+                      dict(env, TMPDIR=work), os.path.join(work, "make-run.log"))
         try:
             self.assert_runs_as_own_window(run, prefix)
         finally:
