@@ -137,25 +137,16 @@ void MeasureHold(const char* pszName, const char* pszWave, int nTicks) {
 
 // What a wave tick used to do before its two sound calls, and what the sound thread now does
 // about once a second instead: the file's attributes, and the device opened for its format and
-// closed again. Timed the way the tick made it: the hold before was about this plus the above.
+// closed again. Timed as the tick made it: the hold before was about this plus the above.
 void MeasureFormerTickCheck(const char* pszWave, int nTimes) {
     WaveFileCheck check = CheckWaveFile(pszWave, 1000);
-    if (!check.HoldsSound()) {
-        std::printf("\n%s: no wave sound to check\n", pszWave);
-        return;
-    }
-    auto* pFormat = reinterpret_cast<const WAVEFORMATEX*>(check.format.data());
     std::vector<double> c;
     for (int i = 0; i < nTimes; ++i) {
         double dStart = NowMs();
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        HWAVEOUT hWaveOut = nullptr;
-        if (!GetFileAttributesExA(pszWave, GetFileExInfoStandard, &data) ||
-            waveOutOpen(&hWaveOut, WAVE_MAPPER, pFormat, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+        if (!IsUnchangedSinceCheck(pszWave, check.stamp) || !OpensDeviceFor(check.format)) {
             std::printf("\n%s: the check failed\n", pszWave);
             return;
         }
-        waveOutClose(hWaveOut);
         c.push_back(NowMs() - dStart);
         Sleep(250);  // a tick's spacing at 240 bpm
     }

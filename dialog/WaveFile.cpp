@@ -40,21 +40,6 @@ WaveFormatBlob ReadFormatOfOpenFile(HANDLE hFile) {
     });
 }
 
-// Wine answers a mere format query from what it learned when it first reached the sound
-// server, even once the server has gone; opening a device for real fails then. Under Wine the
-// asynchronous PlaySoundA reports success for a file it cannot play, so this is how we know.
-bool OpensDeviceFor(const WaveFormatBlob& format) {
-    if (format.empty())
-        return false;
-    auto* pFormat = reinterpret_cast<const WAVEFORMATEX*>(format.data());
-    HWAVEOUT hWaveOut = nullptr;
-    if (Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER, pFormat, 0, 0, CALLBACK_NULL) !=
-        MMSYSERR_NOERROR)
-        return false;
-    CUniqueWaveOut close(hWaveOut);
-    return true;
-}
-
 // Runs on the check's own thread. A pipe or a device would hand us whatever arrives on it,
 // or nothing, ever: only a disk file is read.
 WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
@@ -72,14 +57,6 @@ WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
     check.format = ReadFormatOfOpenFile(hFile);
     check.stamp = StampOf(info);
     return check;
-}
-
-bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    return WaveFileIo().GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data) &&
-           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           data.nFileSizeHigh == stamp.nSizeHigh && data.nFileSizeLow == stamp.nSizeLow &&
-           CompareFileTime(&data.ftLastWriteTime, &stamp.ftLastWrite) == 0;
 }
 
 // Shared by the caller and the check's thread; whichever lets go last frees it.
@@ -132,6 +109,29 @@ void CancelStalledIo(HANDLE hThread) {
 }
 
 } // namespace
+
+// Wine answers a mere format query from what it learned when it first reached the sound
+// server, even once the server has gone; opening a device for real fails then. Under Wine the
+// asynchronous PlaySoundA reports success for a file it cannot play, so this is how we know.
+bool OpensDeviceFor(const WaveFormatBlob& format) {
+    if (format.empty())
+        return false;
+    auto* pFormat = reinterpret_cast<const WAVEFORMATEX*>(format.data());
+    HWAVEOUT hWaveOut = nullptr;
+    if (Multimedia().waveOutOpen(&hWaveOut, WAVE_MAPPER, pFormat, 0, 0, CALLBACK_NULL) !=
+        MMSYSERR_NOERROR)
+        return false;
+    CUniqueWaveOut close(hWaveOut);
+    return true;
+}
+
+bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return WaveFileIo().GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           data.nFileSizeHigh == stamp.nSizeHigh && data.nFileSizeLow == stamp.nSizeLow &&
+           CompareFileTime(&data.ftLastWriteTime, &stamp.ftLastWrite) == 0;
+}
 
 const WaveFileApi& SystemWaveFileIo() {
     static const WaveFileApi api = {::CreateFileA, ::ReadFile, ::GetFileAttributesExA};

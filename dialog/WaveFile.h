@@ -44,5 +44,10 @@ struct WaveFileCheck {
 WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
                             const std::function<void(MSG&)>& dispatch = nullptr);
 
+// The liveness check, made on the sound thread while a wave file beats: whether the file is
+// as it was when checked, and whether the device still opens for its format.
+bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp);
+bool OpensDeviceFor(const WaveFormatBlob& format);
+
 // Waits up to dwTimeoutMs until no check is running; false if one still is.
 bool WaitForWaveFileCheck(DWORD dwTimeoutMs);

@@ -7,7 +7,8 @@ set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
 
 TESTBED_PIDS=
-export TESTBED_LOGDIR=${TESTBED_LOGDIR:-$(mktemp -d "$_testbed_tmpdir/testbed.XXXXXX")}/pipewire
+_testbed_logdir
+export TESTBED_LOGDIR=$TESTBED_LOGDIR/pipewire
 mkdir -p "$TESTBED_LOGDIR"
 # Only what is started here is stopped here: Wine belongs to the test bed around this run.
 trap 'WINEPREFIX= testbed_stop' EXIT
