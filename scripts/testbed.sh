@@ -97,7 +97,9 @@ testbed_start_xvfb() {
     for ((n = 90; n < 190; n++)); do
         # A lock file or socket means another server owns (or owned) the number.
         [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >"$logdir/xvfb.$n.log" 2>&1 &
+        # -noreset: Xvfb would otherwise reset when its last client leaves, the first time
+        # when xmodmap below does, and drop the keys it gives.
+        Xvfb ":$n" -screen 0 "$screen" -nolisten tcp -noreset >"$logdir/xvfb.$n.log" 2>&1 &
         pid=$!
         _testbed_record "$pid"
         deadline=$((SECONDS + TESTBED_XVFB_TIMEOUT))
