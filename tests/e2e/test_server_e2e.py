@@ -16,6 +16,7 @@ import audio
 from harness import (App, Listener, SoundServer, CANNOT_PLAY, IDC_SOUND_SPEAKER,
                      IDC_START_STOP, LAMP_OFF, LAMP_ON, key, park_mouse, wait_for, write_wave)
 from test_panel_e2e import E2ECase
+from testbed import proc_read
 
 PERIOD_MS = 500  # the panel's 120 bpm
 CLICK_HZ = (800, 1000)  # the built-in click's first 30 ms
@@ -82,9 +83,9 @@ class ServerGoesAway(E2ECase):
         # Wine's own teardown may wait on the server: the window going is what counts.
         wait_for("the panel to close with the server stopped",
                  lambda: not app.alive() or not app.probe()["found"], timeout=10)
-        states = [open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()[0]
+        states = [(proc_read(pid, "stat") or b"gone) gone").rsplit(b")", 1)[1].split()[0]
                   for pid in self.stopped_pids]
-        self.assertEqual(set(states), {"T"}, "the server answered again meanwhile")
+        self.assertEqual(set(states), {b"T"}, "the server answered again meanwhile")
         self.bring_server_back()
 
     def wait_heard(self, hz, what, timeout=10.0):

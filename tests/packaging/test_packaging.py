@@ -301,7 +301,10 @@ class Packaging(unittest.TestCase):
         make("install", "DESTDIR=" + destdir, "PREFIX=/usr")
         home = os.path.join(work, "home")
         os.makedirs(home)
-        env = {k: v for k, v in os.environ.items() if k not in ("XDG_DATA_HOME", "WINEPREFIX")}
+        # The refused loaders play the kernel here; the switch, when the run has it, would
+        # answer before them.
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("XDG_DATA_HOME", "WINEPREFIX", "TICKORA_NO_I386")}
         env.update(HOME=home, TICKORA_WINE32_LOADER=refused_loader(WINE32_LOADER, work))
         # The installed wine64 shim runs the loader it is given (the launcher gives it
         # TICKORA_WINE64_LOADER), not always Debian's.
@@ -334,6 +337,11 @@ class Packaging(unittest.TestCase):
         self.assertIn("kernel option ia32_emulation=on", said)
         self.assertIn("apt-get install wine64", said)
         self.assertFalse(os.path.exists(env["HOME"]), "the launcher made files anyway")
+        # With the switch, the message names it rather than the kernel.
+        r = subprocess.run([root + "/bin/tickora"], env=dict(env, TICKORA_NO_I386="1"),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=30)
+        self.assertIn("TICKORA_NO_I386=1 asks for 64-bit Wine", r.stdout.decode())
 
     def check_launcher_messages(self, launcher, work):
         """Without a display, or without Wine, the launcher says what to do and starts nothing."""
