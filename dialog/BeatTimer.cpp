@@ -1,6 +1,5 @@
 // CTickoraDlg: the beat timer and run control.
 #include <algorithm>
-#include <condition_variable>
 #include <vector>
 
 #include "MessageBox.h"
@@ -28,12 +27,22 @@ namespace {
 // file once it is retired; every later callback finds it retired and plays nothing; and a tick
 // posts only if its event is still live, checked under the gate, so nothing after a stop. The
 // teardown waits only for ticks still in hand, which make no system call before letting go.
-CTickGate g_gate;
-std::condition_variable_any g_cvLetGo;
-std::vector<CTickoraDlg*> g_ticking;
+//
+// The gate and the list are never destroyed: a tick back late from a stuck sound call still
+// takes the gate to look at its event, even while the process ends.
+CTickGate& g_gate = *new CTickGate;
+std::vector<CTickoraDlg*>& g_ticking = *new std::vector<CTickoraDlg*>;
 
-thread_local bool t_bLetGo = false; // the tick on this thread has let go of its dialog
-thread_local UINT t_uTickId = 0;    // the event of the tick on this thread
+// The tick on the calling thread, in a slot of the system's own: the runtime's thread_local
+// takes locks of its own at a thread's first use and end, which make kernel objects when two
+// threads meet there.
+struct TickOnThread {
+    UINT uId;
+    bool bLetGo; // it has let go of its dialog
+};
+const DWORD g_dwTickSlot = TlsAlloc();
+
+TickOnThread* TickOfThisThread() { return static_cast<TickOnThread*>(TlsGetValue(g_dwTickSlot)); }
 
 } // namespace
 
@@ -49,7 +58,12 @@ void CTickoraDlg::AcceptTicks(CTickoraDlg* pDlg) {
 void CTickoraDlg::RefuseTicks(CTickoraDlg* pDlg) {
     auto hold = HoldTicks();
     g_ticking.erase(std::remove(g_ticking.begin(), g_ticking.end(), pDlg), g_ticking.end());
-    g_cvLetGo.wait(hold, [pDlg] { return pDlg->m_nTicksInHand == 0; });
+    // A tick in hand lets go within a few lines of ours; it is looked at again each millisecond.
+    while (pDlg->m_nTicksInHand != 0) {
+        hold.unlock();
+        Sleep(1);
+        hold.lock();
+    }
 }
 
 void CTickoraDlg::NegotiateTimerResolution() {
@@ -99,12 +113,14 @@ void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, 
             return;
         ++pDlg->m_nTicksInHand;
     }
-    t_bLetGo = false;
-    t_uTickId = uTimerID;
-    pDlg->OnTick();
-    // An override that played nothing still holds the dialog.
-    if (!t_bLetGo)
+    TickOnThread tick = {uTimerID, false};
+    if (TlsSetValue(g_dwTickSlot, &tick))
+        pDlg->OnTick();
+    // An override that played nothing, or a tick with no slot to follow it, still holds the
+    // dialog.
+    if (!tick.bLetGo)
         pDlg->LetGoOfTick();
+    TlsSetValue(g_dwTickSlot, nullptr);
 }
 
 void CTickoraDlg::OnTick() { PlayTick(); }
@@ -113,17 +129,18 @@ void CTickoraDlg::OnTick() { PlayTick(); }
 // the call may be stuck for seconds, and the dialog may be gone when it returns.
 TickToPlay CTickoraDlg::LetGoOfTick() {
     TickToPlay tick;
+    TickOnThread* pOnThread = TickOfThisThread();
     auto hold = HoldTicks();
-    if (m_pTicks->uTimerId == t_uTickId) {
+    if (pOnThread && m_pTicks->uTimerId == pOnThread->uId) {
         tick.pShared = m_pTicks;
-        tick.uId = t_uTickId;
+        tick.uId = pOnThread->uId;
         tick.nSound = m_nTickSound;
         tick.strWaveFile = m_pTicks->strWaveFile;
         tick.bWaveFilePlayable = m_pTicks->checkWaveFile.HoldsSound() && !m_pTicks->bWaveFileLost;
     }
     --m_nTicksInHand;
-    t_bLetGo = true;
-    g_cvLetGo.notify_all();
+    if (pOnThread)
+        pOnThread->bLetGo = true;
     return tick;
 }
 

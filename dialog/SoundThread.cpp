@@ -1,9 +1,10 @@
 #include "SoundThread.h"
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
+
+#include "Sync.h"
 
 namespace {
 
@@ -15,21 +16,28 @@ DWORD WINAPI RunThread(LPVOID pParam) {
 
 // Lives as long as the process: a job still stuck in a call when the process ends is simply
 // dropped with it. The queue's lock is held only to add or take a job, never during one.
+// hJobPosted is set after each post; as only the sound thread waits on it, an auto-reset
+// event loses no post: one set while a job runs wakes it once more.
 struct SoundQueue {
-    std::mutex mutex;
-    std::condition_variable cvJob;
+    CCriticalSection lock;
+    CUniqueHandle<HANDLE, &CloseHandle> hJobPosted{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::deque<std::function<void()>> jobs;
+
+    std::function<void()> TakeJob() {
+        std::lock_guard hold(lock);
+        if (jobs.empty())
+            return {};
+        std::function<void()> job = std::move(jobs.front());
+        jobs.pop_front();
+        return job;
+    }
 
     void Run() {
         for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(mutex);
-                cvJob.wait(lock, [this] { return !jobs.empty(); });
-                job = std::move(jobs.front());
-                jobs.pop_front();
-            }
-            job();
+            if (std::function<void()> job = TakeJob())
+                job();
+            else if (WaitForSingleObject(hJobPosted.get(), INFINITE) == WAIT_FAILED)
+                Sleep(1); // no event could be had: look again rather than spin
         }
     }
 };
@@ -56,8 +64,8 @@ CUniqueThread StartThread(std::function<void()> fn) {
 void PostSoundJob(std::function<void()> job) {
     SoundQueue& queue = TheSoundQueue();
     {
-        std::lock_guard lock(queue.mutex);
+        std::lock_guard hold(queue.lock);
         queue.jobs.push_back(std::move(job));
     }
-    queue.cvJob.notify_one();
+    SetEvent(queue.hJobPosted.get());
 }

@@ -23,25 +23,26 @@
 #include "Multimedia.h"
 #include "SliderCtrl.h"
 #include "String.h"
+#include "Sync.h"
 #include "ToolTipCtrl.h"
 #include "WaveFile.h"
 
-// The tick gate: a plain mutex, as nothing takes it twice. It remembers its holder, so that a
+// The tick gate: a plain lock, as nothing takes it twice. It remembers its holder, so that a
 // check can tell whether the calling thread holds it.
 class CTickGate {
 public:
     void lock() {
-        m_mutex.lock();
+        m_lock.lock();
         m_dwHolder = GetCurrentThreadId();
     }
     void unlock() {
         m_dwHolder = 0;
-        m_mutex.unlock();
+        m_lock.unlock();
     }
     bool HeldByThisThread() const { return m_dwHolder == GetCurrentThreadId(); }
 
 private:
-    std::mutex m_mutex;
+    CCriticalSection m_lock;
     std::atomic<DWORD> m_dwHolder{0};
 };
 
@@ -99,7 +100,7 @@ protected:
     BOOL KillTickTimer();
     static void CALLBACK TickTimerProc(UINT uTimerID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,
                                        DWORD_PTR dw2);
-    // Takes the tick gate, a plain mutex held only for a few reads and writes of memory.
+    // Takes the tick gate, a plain lock held only for a few reads and writes of memory.
     [[nodiscard]] static std::unique_lock<CTickGate> HoldTicks();
     static bool TicksHeldByThisThread();
     void NegotiateTimerResolution();

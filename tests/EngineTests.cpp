@@ -197,6 +197,27 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
     }
 }
 
+// A tick that holds the dialog makes no system call before it lets go, so the close waits for
+// it rather than free what the tick is about to read.
+TEST(Engine, TheCloseWaitsForATickThatHoldsTheDialog) {
+    TickHold hold;
+    CTestTickoraDlg dlg;
+    dlg.onTickInHand = [&] { hold.Hold(); };
+    std::thread release([&] {
+        if (hold.WaitHeld()) {
+            Sleep(200); // well after a close that did not wait has returned
+            hold.Release();
+        }
+    });
+    RunModal(dlg, [&] {
+        ClickButton(dlg, IDC_START_STOP);
+        ASSERT_TRUE(hold.WaitHeld());
+        ClickButton(dlg, IDCANCEL);
+    });
+    EXPECT_TRUE(hold.WaitReturned(0)) << "the dialog closed while a tick still held it";
+    release.join();
+}
+
 // The failing tick has killed its own event and is held before it finishes; a restart from
 // the slider meanwhile must not lose the new event to the tick's bookkeeping.
 TEST(Engine, AFailingTickNeverLosesTheEventOfARestart) {

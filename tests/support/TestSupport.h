@@ -169,6 +169,7 @@ public:
 
     std::atomic<int> nTicks{0};
     bool bSilentTicks = true; // count only; false also plays the tick
+    std::function<void()> onTickInHand; // runs in each tick before it lets go of the dialog
 
     // Freed memory is overwritten, so that a tick touching a dialog that is gone shows.
     static void operator delete(void* p, size_t cb) {
@@ -202,6 +203,8 @@ public:
 protected:
     void OnTick() override {
         ++nTicks;
+        if (onTickInHand)
+            onTickInHand();
         if (!bSilentTicks)
             CTickoraDlg::OnTick();
     }
