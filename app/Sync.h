@@ -4,10 +4,9 @@
 #include <windows.h>
 
 // Over a critical section rather than std::mutex: this runtime's std::mutex makes a kernel
-// event the first time two threads meet at it, at a moment nobody can foresee, and its lock
-// fails when that event cannot be had. A critical section needs no object of its own on
-// Vista and later; on XP the high bit below makes its event here, once, so that entering it
-// cannot fail later for want of memory.
+// event the first time two threads meet at it, at a moment nobody can foresee. A critical
+// section makes none when contended, under Wine and on Vista and later; on XP the high bit
+// below has its event made here, at once.
 class CCriticalSection {
 public:
     CCriticalSection() {
