@@ -135,34 +135,27 @@ class App:
 
     def probe(self, command="state"):
         """The probe's answer. A reading that printed nothing (its Wine process did so once in a
-        run of the suites, for a reason not yet seen) is asked for once more, and what it said
-        on stderr is shown."""
+        run of the suites, for a reason not yet seen) is asked for once more."""
+        err_path = self._probe_out + ".err"
         for attempt in range(2 if command == "state" else 1):
-            if attempt:
-                print("  tickora_probe %s printed no JSON (exit %s, stderr %r); asked again"
-                      % (command, rc, err[-300:]))
-            text, rc, err = self._run_probe(command)
+            with open(self._probe_out, "wb") as out, open(err_path, "wb") as err:
+                try:
+                    rc = subprocess.run(["wine", self.probe_exe, command], stdin=subprocess.DEVNULL,
+                                        stdout=out, stderr=err, timeout=PROBE_TIMEOUT,
+                                        env=self.env).returncode
+                except subprocess.TimeoutExpired:
+                    raise AssertionError("tickora_probe %s did not answer within %.0f s"
+                                         % (command, PROBE_TIMEOUT))
+            with open(self._probe_out, "rb") as f:
+                text = f.read().decode("utf-8", "replace").strip()
             try:
                 return json.loads(text)
             except ValueError:
-                pass
-        raise AssertionError("tickora_probe %s printed no JSON: %r (exit %s, stderr %r)"
-                             % (command, text[:200], rc, err[-300:]))
-
-    def _run_probe(self, command):
-        # Files, not pipes: Wine keeps inherited pipes open.
-        with open(self._probe_out, "wb") as out, open(self._probe_out + ".err", "wb") as errf:
-            try:
-                done = subprocess.run(["wine", self.probe_exe, command], stdin=subprocess.DEVNULL,
-                                      stdout=out, stderr=errf, timeout=PROBE_TIMEOUT,
-                                      env=self.env)
-            except subprocess.TimeoutExpired:
-                raise AssertionError("tickora_probe %s did not answer within %.0f s"
-                                     % (command, PROBE_TIMEOUT))
-        def read(path):
-            with open(path, "rb") as f:
-                return f.read().decode("utf-8", "replace").strip()
-        return read(self._probe_out), done.returncode, read(self._probe_out + ".err")
+                with open(err_path, "rb") as f:
+                    err_text = f.read()[-300:].decode("utf-8", "replace")
+                print("  tickora_probe %s printed no JSON: %r (exit %s, stderr %r)"
+                      % (command, text[:200], rc, err_text))
+        raise AssertionError("tickora_probe %s printed no JSON, see above" % command)
 
     def state(self):
         if not self.alive():
