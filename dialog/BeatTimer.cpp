@@ -26,7 +26,8 @@ namespace {
 // come after Stop. A wave tick looks at its event again before its second call and starts no
 // file once it is retired; every later callback finds it retired and plays nothing; and a tick
 // posts only if its event is still live, checked under the gate, so nothing after a stop. The
-// teardown waits only for ticks still in hand, which make no system call before letting go.
+// teardown waits only for ticks still in hand, which make no call that can wait before they
+// let go.
 //
 // The gate and the list are never destroyed: a tick back late from a stuck sound call still
 // takes the gate to look at its event, even while the process ends.

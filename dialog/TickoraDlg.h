@@ -169,7 +169,7 @@ protected:
 
 private:
     // Ticks reach only dialogs that accept them. Refusing waits for the ticks that have not
-    // yet let go of the dialog: they run a few lines of ours and no system call.
+    // yet let go of the dialog: they run a few lines of ours and no call that can wait.
     static void AcceptTicks(CTickoraDlg* pDlg);
     static void RefuseTicks(CTickoraDlg* pDlg);
     int m_nTicksInHand = 0; // under the tick gate

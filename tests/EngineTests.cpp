@@ -197,8 +197,8 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
     }
 }
 
-// A tick that holds the dialog makes no system call before it lets go, so the close waits for
-// it rather than free what the tick is about to read.
+// A tick that holds the dialog makes no call that can wait before it lets go, so the close waits
+// for it rather than free what the tick is about to read.
 TEST(Engine, TheCloseWaitsForATickThatHoldsTheDialog) {
     TickHold hold;
     CTestTickoraDlg dlg;
