@@ -88,5 +88,63 @@ export DEBIAN_FRONTEND=noninteractive
 if [[ " ${MISSING[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
 fi
-as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
-as_root apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${MISSING[@]}" >/dev/null
+APT=(apt-get -o DPkg::Lock::Timeout=900)
+APT_LOG=$(mktemp)
+trap 'rm -rf "$APT_LOG" ${PIN_DIR:+"$PIN_DIR"}' EXIT
+
+# A mirror caught mid-sync serves an index with the wrong size for minutes or hours, and apt
+# then fails the whole update although every other list was read. Try again a few times, then
+# go on with the lists there are: what we need may well be in them.
+UPDATE_TRIES=3
+FAILED_INDEXES=()
+update_package_lists() {
+    local try
+    for ((try = 1; try <= UPDATE_TRIES; try++)); do
+        as_root "${APT[@]}" update -qq 2>"$APT_LOG" && { FAILED_INDEXES=(); return; }
+        mapfile -t FAILED_INDEXES < <(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$APT_LOG")
+        ((try == UPDATE_TRIES)) || sleep "${TICKORA_APT_RETRY_PAUSE:-20}"
+    done
+    cat "$APT_LOG" >&2
+    echo "install-deps: apt-get update failed $UPDATE_TRIES times; going on with the package" \
+        "lists that were read" >&2
+}
+
+install_missing() {
+    as_root "${APT[@]}" "$@" install -y -qq --no-install-recommends "${MISSING[@]}" \
+        >/dev/null 2>"$APT_LOG"
+}
+
+# Without the security suite's index for one architecture, the other's libraries have security
+# versions whose twins apt cannot find, and a multiarch install fails. Ranked below the main
+# suite for this one install (the host's own settings untouched), the security suite gives way
+# and both twins come from the main suite; a later upgrade brings the security versions.
+install_without_security_suite() {
+    PIN_DIR=$(mktemp -d)
+    cp -t "$PIN_DIR" /etc/apt/preferences.d/* 2>/dev/null || true
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' \
+        >"$PIN_DIR/tickora-mirror-mid-sync.pref"
+    echo "install-deps: installing from the main suite alone, as a security index could not" \
+        "be read; run 'apt-get update && apt-get upgrade' later for its updates" >&2
+    install_missing -o Dir::Etc::PreferencesParts="$PIN_DIR"
+}
+
+explain_failed_install() {
+    cat "$APT_LOG" >&2
+    echo "install-deps: could not install: ${MISSING[*]}" >&2
+    ((${#FAILED_INDEXES[@]})) || return 0
+    echo "install-deps: apt could not read these package lists:" >&2
+    printf '    %s\n' "${FAILED_INDEXES[@]}" >&2
+    echo "install-deps: without them apt does not know every package it needs, so it cannot" \
+        "install the rest. The mirror was most likely caught mid-sync; a later try will likely" \
+        "pass." >&2
+}
+
+update_package_lists
+if install_missing; then
+    exit 0
+fi
+if [[ " ${FAILED_INDEXES[*]} " == *-security/* ]] && install_without_security_suite; then
+    exit 0
+fi
+explain_failed_install
+exit 1

@@ -2,7 +2,8 @@
 # Makes, once, the disk image of the i386 test PC, with a Wine prefix set up in it, and
 # caches it outside the work tree, keyed by what goes into it. Prints the image directory.
 #
-#   scripts/pe32vm/image.sh
+#   scripts/pe32vm/image.sh             makes the image if needed, prints its directory
+#   scripts/pe32vm/image.sh --sources   prints what the base is made from, and its key
 #
 # Nothing here runs i386 code on the host, makes a namespace, mounts or needs root, so it
 # works in a container or a chroot and on a kernel that refuses i386 code. Two stages, each
@@ -24,7 +25,10 @@ cd "$(dirname "$0")/../.."
 CACHE=${TICKORA_PE32_CACHE:-/var/cache/tickora-pe32}
 SUITE=bookworm
 MIRROR=http://deb.debian.org/debian
-SECURITY=http://deb.debian.org/debian-security
+# The main suite alone: the test PC is sealed, so it needs no security or point updates, and
+# a mirror caught mid-sync on one of those suites cannot stop it being made (mmdebstrap
+# fails on any index it cannot read).
+SOURCES=("deb $MIRROR $SUITE main")
 # Installed in the guest.
 PACKAGES=(
     mount kmod iproute2
@@ -49,9 +53,16 @@ log() { printf 'pe32vm: %s\n' "$*" >&2; }
 die() { log "$*"; exit 1; }
 
 base_key() {
-    { printf '%s\n' "${PACKAGES[@]}" "${BOOT_PACKAGES[@]}" "$SUITE"; cat "${BASE_FILES[@]}"; } |
+    printf '%s-main-' "$SUITE"
+    { printf '%s\n' "${PACKAGES[@]}" "${BOOT_PACKAGES[@]}" "${SOURCES[@]}"; cat "${BASE_FILES[@]}"; } |
         sha256sum | cut -c1-16
 }
+
+if [[ ${1:-} == --sources ]]; then
+    printf 'source: %s\n' "${SOURCES[@]}"
+    printf 'key: %s\n' "$(base_key)"
+    exit 0
+fi
 
 # fakeroot records the owners the packages give their files, for mkfs.ext4. It is used as
 # root too: from Debian 13 on, mmdebstrap refuses its chrootless mode as root without it.
@@ -75,8 +86,7 @@ unpack_root() {
         --setup-hook='mkdir -p "$1/var/cache/apt/archives"
             find "$TICKORA_DEBS" -name "*.deb" -exec cp -t "$1/var/cache/apt/archives/" {} +' \
         --skip=cleanup/apt \
-        "$SUITE" "$root" "deb $MIRROR $SUITE main" "deb $MIRROR $SUITE-updates main" \
-        "deb $SECURITY $SUITE-security main" || return
+        "$SUITE" "$root" "${SOURCES[@]}" || return
     mkdir -p "$setup" || return
     # The essential set and what it needs, as apt picks them for an empty root, named as
     # apt names their files: "Inst name (version ... [arch])" -> name_version_arch.deb
