@@ -393,6 +393,17 @@ PARTIALS = [
 WINDOW_RMS = [11950, 5719, 2916, 2070, 1773, 989, 590, 647, 397]
 TAIL_RMS = 200
 
+# What --check holds tick.wav to. +-5 % of a window's RMS is about 0.4 dB, under what anyone
+# hears as a loudness change, yet a wrong gain, a shifted or truncated data block or a swapped
+# byte order moves it far more; the last 21 samples are too few for a steady figure (+-10 %).
+# +-3 points of a band's share leaves room for re-tuning the partials, while a different,
+# filtered or resampled click moves it far more.
+WINDOW_RMS_TOLERANCE = 0.05
+TAIL_RMS_TOLERANCE = 0.10
+PEAK_HZ = (800.0, 1000.0)
+BAND_SHARES = {"share_500_1000": 0.38, "share_2500_5000": 0.13, "share_5000_7500": 0.24}
+BAND_SHARE_TOLERANCE = 0.03
+
 
 def _click_raw():
     """Sum of the partials, all with a negative crest at CREST_AT, faded in
@@ -557,6 +568,90 @@ def spectrum_figures(samples):
     }
 
 
+# ---------------------------------------------------------------------------
+# --check: the files in res/ are what this script makes, and meet its targets
+# ---------------------------------------------------------------------------
+
+def _read(name):
+    with open(os.path.join(RES_DIR, name), "rb") as f:
+        return f.read()
+
+
+def wav_samples(data):
+    """The samples of a 16-bit mono PCM wave file laid out as make_wav writes it."""
+    if data[:4] != b"RIFF" or data[8:16] != b"WAVE" + b"fmt " or data[36:40] != b"data":
+        raise ValueError("not a plain PCM wave file")
+    channels, rate, bits = struct.unpack_from("<H", data, 22)[0], \
+        struct.unpack_from("<I", data, 24)[0], struct.unpack_from("<H", data, 34)[0]
+    if (channels, rate, bits) != (1, RATE, 16):
+        raise ValueError("%d channels at %d Hz, %d bits" % (channels, rate, bits))
+    size = struct.unpack_from("<I", data, 40)[0]
+    return list(struct.unpack_from("<%dh" % (size // 2), data, 44))
+
+
+def ico_letters(data):
+    """Each image of a 4-bit .ico as rows of PIXEL_CODES letters, read back from the file."""
+    letter_of = {index: letter for letter, index in PIXEL_CODES.items()}
+    count = struct.unpack_from("<H", data, 4)[0]
+    images = []
+    for i in range(count):
+        w, h, _, _, _, bits, _, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        if bits != 4:
+            raise ValueError("image %d has %d bits per pixel" % (i, bits))
+        w, h = w or 256, h or 256
+        xor_stride, and_stride = ((w * 4 + 31) // 32) * 4, ((w + 31) // 32) * 4
+        xor_at = offset + 40 + 16 * 4
+        and_at = xor_at + xor_stride * h
+        rows = []
+        for y in range(h):
+            src = h - 1 - y                    # bottom-up
+            row = ""
+            for x in range(w):
+                byte = data[xor_at + src * xor_stride + x // 2]
+                index = byte >> 4 if x % 2 == 0 else byte & 15
+                masked = data[and_at + src * and_stride + x // 8] & (0x80 >> (x % 8))
+                row += TRANSPARENT if masked and index == 0 else \
+                    "?" if masked else letter_of.get(index, "?")
+            rows.append(row)
+        images.append(rows)
+    return images
+
+
+def check_click(samples, problems):
+    if samples[0] != FIRST_SAMPLE:
+        problems.append("tick.wav: first sample %d, not %d" % (samples[0], FIRST_SAMPLE))
+    if -32768 not in samples or samples.index(-32768) != CREST_AT:
+        problems.append("tick.wav: first full negative scale not at sample %d" % CREST_AT)
+    targets = WINDOW_RMS + [TAIL_RMS]
+    tolerances = [WINDOW_RMS_TOLERANCE] * len(WINDOW_RMS) + [TAIL_RMS_TOLERANCE]
+    for w, (got, want, tol) in enumerate(zip(window_rms(samples), targets, tolerances)):
+        if abs(got - want) > want * tol:
+            problems.append("tick.wav: window %d RMS %.0f, wanted %d +-%d %%" %
+                            (w, got, want, tol * 100))
+    figures = spectrum_figures(samples)
+    if not PEAK_HZ[0] <= figures["peak_hz"] <= PEAK_HZ[1]:
+        problems.append("tick.wav: spectral peak at %.0f Hz" % figures["peak_hz"])
+    for key, want in BAND_SHARES.items():
+        if abs(figures[key] - want) > BAND_SHARE_TOLERANCE:
+            problems.append("tick.wav: %s is %.3f, wanted %.2f" % (key, figures[key], want))
+
+
+def check(outputs):
+    problems = []
+    for name, data in outputs.items():
+        if _read(name) != data:
+            problems.append("%s differs from what this script makes" % name)
+    check_click(wav_samples(_read("tick.wav")), problems)
+    for name, grid in (("light_on.ico", LIGHT_ON), ("light_off.ico", LIGHT_OFF)):
+        images = ico_letters(_read(name))
+        if images != [grid]:
+            problems.append("%s does not read back as its drawing: %s" % (name, images))
+    for problem in problems:
+        print("make_resources --check: " + problem)
+    print("make_resources --check: %s" % ("FAILED" if problems else "all resources as made"))
+    return 1 if problems else 0
+
+
 def _write(name, data):
     path = os.path.join(RES_DIR, name)
     with open(path, "wb") as f:
@@ -565,13 +660,18 @@ def _write(name, data):
 
 
 def main(argv):
-    app_icon = [_metronome_32(), _grid_to_indices(APP_ICON_16)]
-    _write("tickora.ico", make_ico(app_icon))
-    _write("light_on.ico", make_ico([_grid_to_indices(LIGHT_ON)]))
-    _write("light_off.ico", make_ico([_grid_to_indices(LIGHT_OFF)]))
-    _write("about.bmp", make_about_bmp())
     samples = click_samples()
-    _write("tick.wav", make_wav(samples))
+    outputs = {
+        "tickora.ico": make_ico([_metronome_32(), _grid_to_indices(APP_ICON_16)]),
+        "light_on.ico": make_ico([_grid_to_indices(LIGHT_ON)]),
+        "light_off.ico": make_ico([_grid_to_indices(LIGHT_OFF)]),
+        "about.bmp": make_about_bmp(),
+        "tick.wav": make_wav(samples),
+    }
+    if "--check" in argv:
+        return check(outputs)
+    for name, data in outputs.items():
+        _write(name, data)
 
     if "--report" in argv:
         print("first sample: %d" % samples[0])

@@ -38,6 +38,8 @@ out=$build/pe32
 rm -rf "$out"
 mkdir -p "$out/bin"
 cp "$build"/{tickora.exe,tickora_tests.exe,tickora_probe.exe} "$out/bin/"
+# the resource files the resource group compares the compiled-in ones with
+cp -r "$build/res" "$out/bin/"
 for group in "$@"; do printf '%s %s\n' "${group%%=*}" "${group#*=}"; done >"$out/groups"
 
 start=$SECONDS
