@@ -352,11 +352,6 @@ bool CTestTickoraDlg::WaitForWaveFileChoice() {
         *this, [this] { return !m_pChoiceCheck; }, 8000);
 }
 
-void CTestTickoraDlg::WaitForWaveFileChecks() {
-    EXPECT_TRUE(::WaitForWaveFileChecks(8000));
-    PumpFor(*this, 0);
-}
-
 // --- holding a call -------------------------------------------------------------------
 
 TickHold::TickHold()

@@ -196,8 +196,6 @@ public:
     void ChooseWaveFileForTest(const char* psz, bool bWait = true);
     // Takes the thread's messages until the latest file chosen is taken or refused.
     bool WaitForWaveFileChoice();
-    // Waits until every check of a chosen file has ended, then takes the messages it posted.
-    void WaitForWaveFileChecks();
     static bool TicksHeldByThisThreadForTest() { return TicksHeldByThisThread(); }
     void RefreshControls() { UpdateData(FALSE); }
     void RefreshMembers() { UpdateData(TRUE); }
