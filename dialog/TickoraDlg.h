@@ -1,8 +1,8 @@
 // CTickoraDlg: the control panel. It owns all run-time state: the beat engine, the tick
 // choice, the bound controls, the tooltips and the application icon. Its source is split by
 // concern: TickoraDlg.cpp (object and initialisation), BeatTimer.cpp, TickSound.cpp,
-// WaveFile.cpp and WaveFileChoice.cpp (the wave-file source), WarmSoundPath.cpp, TempoHandlers.cpp, Priority.cpp,
-// Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
+// WaveFile.cpp and WaveFileChoice.cpp (the wave-file source), WarmSoundPath.cpp,
+// TempoHandlers.cpp, Priority.cpp, Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
 //
 // Threads: ticks run on the timer service's thread, calls that may wait on the sound server
 // on the sound thread (SoundThread.h), everything else on the dialog's. The dialog thread

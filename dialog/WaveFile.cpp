@@ -10,7 +10,6 @@
 #include "Multimedia.h"
 #include "SoundThread.h"
 #include "TickoraDlg.h"
-#include "resource.h"
 
 namespace {
 
