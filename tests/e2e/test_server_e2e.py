@@ -5,7 +5,9 @@ again with the same socket, sink and bell. The program must neither hang nor cra
 must keep answering, a failure is reported as for any sound that cannot be played, and once
 the server is back the next Start is heard. Then the server is stopped (SIGSTOP) with the
 beat running: Stop must still darken the lamp and Escape close the panel before it answers
-again. The recorder goes with the server: a new one listens once it is back.
+again. A wave file chosen while the server is stopped waits in its check: Escape closes the
+panel all the same, and of two files chosen meanwhile the second beats once the server is back.
+The recorder goes with the server: a new one listens once it is back.
 """
 import os
 import signal
