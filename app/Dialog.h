@@ -19,6 +19,8 @@ public:
     // (-1 if the window could not be created).
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
+    // Whether EndDialog has been called in this run: the window goes as soon as the loop sees it.
+    bool IsEnding() const { return m_bEndModal; }
 
     // Sees every message of the thread during the modal run; TRUE means consumed.
     virtual BOOL PreTranslateMessage(MSG* pMsg);

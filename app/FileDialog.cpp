@@ -47,5 +47,13 @@ INT_PTR CFileDialog::DoModal() {
     ofn.Flags = m_dwFlags | OFN_EXPLORER;
     GetFileNameFn pfnRun =
         CommonDialogFunction(m_bOpenFileDialog ? "GetOpenFileNameA" : "GetSaveFileNameA");
-    return pfnRun && pfnRun(&ofn) ? IDOK : IDCANCEL;
+    // The dialog makes the chosen file's folder the current directory, and the process would
+    // hold that folder open for the rest of its run: it could not be deleted, nor its USB stick
+    // removed. Open dialogs ignore OFN_NOCHANGEDIR, so the directory is put back here.
+    char szCurrentDir[MAX_PATH];
+    DWORD cchCurrentDir = GetCurrentDirectoryA(sizeof szCurrentDir, szCurrentDir);
+    BOOL bConfirmed = pfnRun && pfnRun(&ofn);
+    if (cchCurrentDir != 0 && cchCurrentDir < sizeof szCurrentDir)
+        SetCurrentDirectoryA(szCurrentDir);
+    return bConfirmed ? IDOK : IDCANCEL;
 }

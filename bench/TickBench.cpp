@@ -45,8 +45,12 @@ public:
 protected:
     BOOL OnInitDialog() override {
         CTickoraDlg::OnInitDialog();
-        if (pszWave)
-            UseChosenWaveFile(pszWave);
+        // Checked here rather than as a choice, whose result would come after the start.
+        if (pszWave) {
+            SetWaveFile(pszWave, CheckWaveFile(pszWave));
+            m_nTickSound = TickWaveFile;
+            UpdateData(FALSE);
+        }
         HWND hSlider = GetDlgItem(IDC_TEMPO_SLIDER);
         SendMessageA(hSlider, TBM_SETPOS, TRUE, nTempo);
         SendMessageA(m_hWnd, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, nTempo),
@@ -139,7 +143,7 @@ void MeasureHold(const char* pszName, const char* pszWave, int nTicks) {
 // about once a second instead: the file's attributes, and the device opened for its format and
 // closed again. Timed as the tick made it: the hold before was about this plus the above.
 void MeasureFormerTickCheck(const char* pszWave, int nTimes) {
-    WaveFileCheck check = CheckWaveFile(pszWave, 1000);
+    WaveFileCheck check = CheckWaveFile(pszWave);
     std::vector<double> c;
     for (int i = 0; i < nTimes; ++i) {
         double dStart = NowMs();

@@ -75,6 +75,9 @@ MessageMap CTickoraDlg::GetMessageMap() const {
         // Work handed over from the timer's thread
         MapRawMessage<&CTickoraDlg::OnWaveTickFailed>(WM_APP_WAVE_TICK_FAILED),
         MapRawMessage<&CTickoraDlg::OnShowMessage>(WM_APP_SHOW_MESSAGE),
+        // From the check of a chosen file, and its deadline
+        MapRawMessage<&CTickoraDlg::OnWaveFileChecked>(WM_APP_WAVE_FILE_CHECKED),
+        MapRawMessage<&CTickoraDlg::OnWaveFileCheckDeadline>(WM_TIMER),
     };
     return kEntries;
 }

@@ -1,8 +1,8 @@
 // CTickoraDlg: the control panel. It owns all run-time state: the beat engine, the tick
 // choice, the bound controls, the tooltips and the application icon. Its source is split by
 // concern: TickoraDlg.cpp (object and initialisation), BeatTimer.cpp, TickSound.cpp,
-// WaveFile.cpp (the wave-file source), WarmSoundPath.cpp, TempoHandlers.cpp, Priority.cpp,
-// Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
+// WaveFile.cpp and WaveFileChoice.cpp (the wave-file source), WarmSoundPath.cpp,
+// TempoHandlers.cpp, Priority.cpp, Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
 //
 // Threads: ticks run on the timer service's thread, calls that may wait on the sound server
 // on the sound thread (SoundThread.h), everything else on the dialog's. The dialog thread
@@ -75,6 +75,10 @@ struct TickToPlay {
 // Work raised on the timer's thread that must run on the dialog's thread.
 constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
+// A chosen file's check has reached its next phase (WaveFileChoice.cpp); wParam: its id.
+constexpr UINT WM_APP_WAVE_FILE_CHECKED = WM_APP + 3;
+
+struct ChosenFileCheck;
 
 // Plays the click stored as a "WAVE" resource, synchronously; false when it could not.
 bool PlayBuiltInWave(UINT id);
@@ -136,6 +140,10 @@ protected:
     bool NoWaveFileYet();
     void OnSelectWave();
     void UseChosenWaveFile(const char* pszPath);
+    LRESULT OnWaveFileChecked(WPARAM wParam, LPARAM);
+    LRESULT OnWaveFileCheckDeadline(WPARAM wParam, LPARAM);
+    void FollowWaveFileCheck(bool bDeadlinePassed);
+    void SettleWaveFileChoice(const WaveFileCheck& check);
 
     // Priority
     void FillPriorityList();
@@ -166,6 +174,9 @@ protected:
     CSliderCtrl m_sliderTempo;
     std::atomic<int> m_nTickSound; // read by ticks before they let go of the dialog
     const std::shared_ptr<TickShared> m_pTicks = std::make_shared<TickShared>();
+    // The latest choice's check until it settles, and whether it is past its header.
+    std::shared_ptr<ChosenFileCheck> m_pChoiceCheck;
+    bool m_bAwaitingDevice = false;
 
 private:
     // Ticks reach only dialogs that accept them. Refusing waits for the ticks that have not

@@ -1,30 +1,20 @@
-// The wave-file source: choosing and checking a file, the liveness check while it beats, and
-// a tick's two calls.
+// The wave-file source: checking a file, the liveness check while it beats, and a tick's two
+// calls. Choosing a file, and checking it off the panel's thread, is WaveFileChoice.cpp.
 #include "WaveFile.h"
 
-#include <commdlg.h>
 #include <mbstring.h>
 
 #include <memory>
-#include <string>
 
-#include "FileDialog.h"
-#include "MessageBox.h"
 #include "MetronomeLogic.h"
 #include "Multimedia.h"
 #include "SoundThread.h"
 #include "TickoraDlg.h"
-#include "resource.h"
 
 namespace {
 
 using CUniqueFile = CUniqueHandle<HANDLE, &CloseHandle>;
 
-// A header on a local disk reads in well under a millisecond; a share that has not answered
-// by then is treated as unreadable rather than left to hold up the choice. A sound server may
-// take seconds to open the process's first stream, more so just after it started.
-constexpr DWORD kWaveFileCheckTimeoutMs = 1000;
-constexpr DWORD kDeviceOpenTimeoutMs = 5000;
 constexpr DWORD kLivenessCheckEveryMs = 1000;
 
 WaveFileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -40,8 +30,10 @@ WaveFormatBlob ReadFormatOfOpenFile(HANDLE hFile) {
     });
 }
 
-// Runs on the check's own thread. A pipe or a device would hand us whatever arrives on it,
-// or nothing, ever: only a disk file is read.
+} // namespace
+
+// A pipe or a device would hand us whatever arrives on it, or nothing, ever: only a disk file
+// is read.
 WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
     HANDLE hFile = WaveFileIo().CreateFileA(pszPath, GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -58,57 +50,6 @@ WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
     check.stamp = StampOf(info);
     return check;
 }
-
-// Shared by the caller and the check's thread; whichever lets go last frees it.
-struct PendingCheck {
-    std::string strPath;
-    WaveFileCheck check;
-    CUniqueHandle<HANDLE, &CloseHandle> hRead{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    CUniqueHandle<HANDLE, &CloseHandle> hDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    CUniqueThread hThread;
-    bool Done() const { return WaitForSingleObject(hDone.get(), 0) == WAIT_OBJECT_0; }
-};
-
-// The latest check; only the thread that chooses files touches it.
-std::shared_ptr<PendingCheck> g_pLatestCheck;
-
-// Waits for hDone while handing the thread's messages to dispatch, so the panel stays alive.
-bool WaitDispatching(HANDLE hDone, DWORD dwTimeoutMs, const std::function<void(MSG&)>& dispatch) {
-    DWORD dwStart = GetTickCount();
-    for (;;) {
-        DWORD dwElapsed = GetTickCount() - dwStart;
-        if (dwElapsed >= dwTimeoutMs)
-            return WaitForSingleObject(hDone, 0) == WAIT_OBJECT_0;
-        if (MsgWaitForMultipleObjects(1, &hDone, FALSE, dwTimeoutMs - dwElapsed, QS_ALLINPUT) ==
-            WAIT_OBJECT_0)
-            return true;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                // Meant for an outer loop: give up the check and pass it on.
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return WaitForSingleObject(hDone, 0) == WAIT_OBJECT_0;
-            }
-            if (dispatch) {
-                dispatch(msg);
-            } else {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-    }
-}
-
-// Cancels the stalled I/O of the check's thread, where the system offers a way (Vista on).
-void CancelStalledIo(HANDLE hThread) {
-    using CancelSynchronousIoFn = BOOL(WINAPI*)(HANDLE);
-    static const auto pfnCancel = reinterpret_cast<CancelSynchronousIoFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelSynchronousIo")));
-    if (pfnCancel)
-        pfnCancel(hThread);
-}
-
-} // namespace
 
 // Wine answers a mere format query from what it learned when it first reached the sound
 // server, even once the server has gone; opening a device for real fails then. Under Wine the
@@ -143,72 +84,12 @@ WaveFileApi& WaveFileIo() {
     return api;
 }
 
-// A read stalled on a share that dropped may never end; were a new check started beside it,
-// each choice meanwhile would leave one more thread behind.
-WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
-                            const std::function<void(MSG&)>& dispatch) {
-    if (g_pLatestCheck && !g_pLatestCheck->Done())
-        return {};
-    auto pPending = std::make_shared<PendingCheck>();
-    pPending->strPath = pszPath;
-    if (!pPending->hRead || !pPending->hDone)
-        return {};
-    // hDone is set after the result is written, so the result may be read once it is.
-    pPending->hThread = StartThread([pPending] {
-        WaveFileCheck check = ReadWaveFileCheck(pPending->strPath.c_str());
-        SetEvent(pPending->hRead.get());
-        if (OpensDeviceFor(check.format))
-            pPending->check = std::move(check);
-        SetEvent(pPending->hDone.get());
-    });
-    if (!pPending->hThread)
-        return {};
-    g_pLatestCheck = pPending;
-    if (!WaitDispatching(pPending->hRead.get(), dwTimeoutMs, dispatch) ||
-        !WaitDispatching(pPending->hDone.get(), kDeviceOpenTimeoutMs, dispatch)) {
-        CancelStalledIo(pPending->hThread.get());
-        return {};
-    }
-    return pPending->check;
-}
-
-bool WaitForWaveFileCheck(DWORD dwTimeoutMs) {
-    return !g_pLatestCheck ||
-           WaitForSingleObject(g_pLatestCheck->hDone.get(), dwTimeoutMs) == WAIT_OBJECT_0;
-}
-
 // --- the panel's side ---------------------------------------------------------------------
 
 bool CTickoraDlg::NoWaveFileYet() {
     auto hold = HoldTicks();
     return _mbscmp(reinterpret_cast<const unsigned char*>(m_pTicks->strWaveFile.GetString()),
                    reinterpret_cast<const unsigned char*>(kNoWaveFile)) == 0;
-}
-
-void CTickoraDlg::OnSelectWave() {
-    CFileDialog dlg(TRUE, "wav", nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
-                    "Wave Files (*.wav)|*.wav|All Files (*.*)|*.*||");
-    if (dlg.DoModal() == IDOK)
-        UseChosenWaveFile(dlg.GetPathName());
-}
-
-// The file is checked here, once, so that no tick reads it. One that cannot be played, or
-// cannot be checked in time, is refused with the message a failing tick shows, and the
-// previous choice stays as it was.
-void CTickoraDlg::UseChosenWaveFile(const char* pszPath) {
-    WaveFileCheck check = CheckWaveFile(pszPath, kWaveFileCheckTimeoutMs, [this](MSG& msg) {
-        if (!PreTranslateMessage(&msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    });
-    if (!check.HoldsSound()) {
-        MessageBoxFromString(IDS_CANNOT_PLAY);
-        return;
-    }
-    SetWaveFile(pszPath, std::move(check));
-    m_nTickSound = TickWaveFile;
-    UpdateData(FALSE);
 }
 
 void CTickoraDlg::SetWaveFile(const char* pszPath, WaveFileCheck check) {

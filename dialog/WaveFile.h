@@ -1,13 +1,11 @@
 // A wave file from the user's disk: hostile until checked, and possibly on a share that
 // stalls. It is opened, its header read and the device opened for its format once, when it is
-// chosen, on a thread of its own while the panel goes on taking messages. While it beats, the
-// sound thread checks about once a second that it is unchanged and the device still opens; a
-// tick itself only makes its two sound calls. All of it lives in WaveFile.cpp.
+// chosen, on a thread of its own that posts what it found to the panel (WaveFileChoice.cpp).
+// While it beats, the sound thread checks about once a second that it is unchanged and the
+// device still opens; a tick itself only makes its two sound calls (WaveFile.cpp).
 #pragma once
 
 #include <windows.h>
-
-#include <functional>
 
 #include "WaveFormat.h"
 
@@ -35,19 +33,19 @@ struct WaveFileCheck {
     bool HoldsSound() const { return !format.empty(); }
 };
 
-// Checks the file at pszPath: a disk file (not a pipe, device or folder) whose header reads as
-// a wave sound within dwTimeoutMs, and for which the device then opens within a few seconds.
-// Meanwhile the calling thread's
-// messages go to dispatch (translated and dispatched when it is empty). One check at a time:
-// while an earlier one is still stalled, a new one fails at once. A check that takes too long
-// fails; its I/O is cancelled where the system can, and its thread ends on its own.
-WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
-                            const std::function<void(MSG&)>& dispatch = nullptr);
+// Reads the file at pszPath as a wave sound: a disk file (not a pipe, device or folder) whose
+// header holds up. It may stall on a share that dropped, or for ever on a FIFO.
+WaveFileCheck ReadWaveFileCheck(const char* pszPath);
+// The same, and then the device opened for its format: what a chosen file's check finds.
+// It may wait on the sound server as well; the panel has it made on a thread of its own.
+WaveFileCheck CheckWaveFile(const char* pszPath);
 
 // The liveness check, made on the sound thread while a wave file beats: whether the file is
 // as it was when checked, and whether the device still opens for its format.
 bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp);
 bool OpensDeviceFor(const WaveFormatBlob& format);
 
-// Waits up to dwTimeoutMs until no check is running; false if one still is.
-bool WaitForWaveFileCheck(DWORD dwTimeoutMs);
+// The checks of chosen files that have not finished, stuck ones included; and a wait, up to
+// dwTimeoutMs, until the thread of each has ended, its last post made. For tests.
+int RunningWaveFileChecks();
+bool WaitForWaveFileChecks(DWORD dwTimeoutMs);

@@ -265,13 +265,17 @@ class App:
         return self.wait_state("the file-open dialog, in front and focused",
                                lambda s: any(d["focused"] for d in self.dialogs(s, "open")), 15)
 
-    def choose_file(self, unix_path, via=IDC_SELECT_WAVE, refused=False):
+    def choose_file(self, unix_path, via=IDC_SELECT_WAVE, refused=False, checked=True):
         """Selects a file in the program's file-open dialog by typing its Z:\\ path. A file
-        the program refuses (refused=True) leaves its message box open."""
+        the program refuses (refused=True) leaves its message box open; checked=False waits
+        only for the dialog to go, not for the program's check of the file."""
         self.open_file_dialog_via(via)
         self.type_file_name(windows_path(unix_path))
         key("Return")
-        if refused:
+        if not checked:
+            s = self.wait_state("the file dialog to go after choosing %s" % unix_path,
+                                lambda s: not self.dialogs(s, "open") and s["enabled"], 15)
+        elif refused:
             s = self.wait_state("the program to refuse %s" % unix_path,
                                 lambda s: not self.dialogs(s, "open") and self.message_boxes(s),
                                 15)

@@ -5,7 +5,9 @@ again with the same socket, sink and bell. The program must neither hang nor cra
 must keep answering, a failure is reported as for any sound that cannot be played, and once
 the server is back the next Start is heard. Then the server is stopped (SIGSTOP) with the
 beat running: Stop must still darken the lamp and Escape close the panel before it answers
-again. The recorder goes with the server: a new one listens once it is back.
+again. A wave file chosen while the server is stopped waits in its check: Escape closes the
+panel all the same, and of two files chosen meanwhile the second beats once the server is back.
+The recorder goes with the server: a new one listens once it is back.
 """
 import os
 import signal
@@ -14,7 +16,8 @@ import unittest
 
 import audio
 from harness import (App, Listener, SoundServer, CANNOT_PLAY, IDC_SOUND_SPEAKER,
-                     IDC_START_STOP, LAMP_OFF, LAMP_ON, key, park_mouse, wait_for, write_wave)
+                     IDC_START_STOP, LAMP_OFF, LAMP_ON, key, park_mouse, summary, wait_for,
+                     write_wave)
 from test_panel_e2e import E2ECase
 from testbed import proc_read
 
@@ -22,6 +25,7 @@ PERIOD_MS = 500  # the panel's 120 bpm
 CLICK_HZ = (800, 1000)  # the built-in click's first 30 ms
 BELL_HZ = (1900, 2100)  # the test bed's X bell sample
 TONE_HZ = (2900, 3100)  # the wave file below
+LOW_TONE_HZ = (1400, 1600)  # a second one
 
 
 class ServerGoesAway(E2ECase):
@@ -162,6 +166,60 @@ class ServerGoesAway(E2ECase):
         self.restart_is_heard(app, CLICK_HZ, "the click after the wave file")
         app.choose_file(path)
         self.stop_and_close_while_server_stopped(app, TONE_HZ, "the wave file")
+
+    def pause_server(self):
+        self.ear.stop()
+        self.server_down = True
+        self.stopped_pids = sorted(self.server.pids())
+        self.signal_stopped(signal.SIGSTOP)
+
+    def choose_once_server_heard(self, app, path):
+        """Plays the click once, so that Wine has reached the server, then stops the server
+        and chooses path: its check waits in the device open."""
+        self.start_stop(app)
+        self.wait_heard(CLICK_HZ, "the click before the server stops")
+        self.start_stop(app)
+        self.assert_stopped(app)
+        self.pause_server()
+        self.choose_while_check_waits(app, path)
+
+    def choose_while_check_waits(self, app, path):
+        s = app.choose_file(path, checked=False)
+        self.assertEqual((s["wave"], app.message_boxes(s)), (False, []), "the check did not wait")
+
+    # A chosen file's check waits on the server off the panel's thread, and only the latest
+    # choice's check counts.
+    def test_wave_file_check_waiting_on_the_server_holds_up_neither_close_nor_choice(self):
+        folder = os.path.join(self.workdir, "waiting checks")
+        os.makedirs(folder, exist_ok=True)
+        first, second = os.path.join(folder, "first.wav"), os.path.join(folder, "second.wav")
+        write_wave(first, [(3000, 50, 16000)])
+        write_wave(second, [(1500, 50, 16000)])
+        app = self.app
+        self.choose_once_server_heard(app, first)
+        key("Escape")
+        escaped = time.monotonic()
+
+        def gone_with_no_box():
+            if not app.alive():
+                return True
+            s = app.probe()
+            self.assertFalse(s["found"] and s["dialogs"], "a box on the way out: " + summary(s))
+            return not s["found"]
+        # A user's bound.
+        wait_for("the panel to close while the check waits", gone_with_no_box, timeout=2)
+        print("  the panel closed %.2f s after Escape" % (time.monotonic() - escaped))
+        self.bring_server_back()
+
+        app = self.start_app("second choice")
+        self.choose_once_server_heard(app, first)
+        self.choose_while_check_waits(app, second)
+        self.bring_server_back()
+        s = app.wait_state("the second file to be taken", lambda st: st["wave"], 10)
+        self.assertEqual(app.message_boxes(s), [])
+        self.start_stop(app)
+        self.wait_heard(LOW_TONE_HZ, "the second file")
+        self.start_stop(app)
 
 
 if __name__ == "__main__":

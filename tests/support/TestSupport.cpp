@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "Multimedia.h"
@@ -295,40 +296,61 @@ MultimediaRecorder::~MultimediaRecorder() {
 
 std::string MultimediaRecorder::LastWavePath() const { return m_strLastWavePath; }
 
-// --- stalling wave-file reads ---------------------------------------------------------
+// --- stalling wave-file opens --------------------------------------------------------
 
-WaveFileReadStall* WaveFileReadStall::s_pCurrent = nullptr;
+WaveFileOpenStall* WaveFileOpenStall::s_pCurrent = nullptr;
 
 namespace {
 
-BOOL WINAPI StallableReadFile(HANDLE hFile, LPVOID pBuffer, DWORD cb, LPDWORD pcbRead,
-                              LPOVERLAPPED pOverlapped) {
-    WaveFileReadStall& stall = *WaveFileReadStall::s_pCurrent;
-    if (stall.bStall) {
-        stall.nMostStalledAtOnce = std::max(stall.nMostStalledAtOnce.load(), ++stall.nStalledNow);
+HANDLE WINAPI StallableCreateFile(LPCSTR psz, DWORD dwAccess, DWORD dwShare,
+                                  LPSECURITY_ATTRIBUTES pSecurity, DWORD dwCreation,
+                                  DWORD dwFlags, HANDLE hTemplate) {
+    WaveFileOpenStall& stall = *WaveFileOpenStall::s_pCurrent;
+    if (std::string(psz).find(stall.m_strPart) != std::string::npos)
         WaitForSingleObject(stall.m_hRelease, 10000);
-        --stall.nStalledNow;
-    }
-    return SystemWaveFileIo().ReadFile(hFile, pBuffer, cb, pcbRead, pOverlapped);
+    return SystemWaveFileIo().CreateFileA(psz, dwAccess, dwShare, pSecurity, dwCreation, dwFlags,
+                                          hTemplate);
 }
 
 } // namespace
 
-WaveFileReadStall::WaveFileReadStall() : m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+WaveFileOpenStall::WaveFileOpenStall(std::string strPart)
+    : m_strPart(std::move(strPart)), m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     s_pCurrent = this;
-    WaveFileIo().ReadFile = StallableReadFile;
+    WaveFileIo().CreateFileA = StallableCreateFile;
 }
 
 // The check still running refers to this object: it must have ended first.
-WaveFileReadStall::~WaveFileReadStall() {
+WaveFileOpenStall::~WaveFileOpenStall() {
     Release();
-    EXPECT_TRUE(WaitForWaveFileCheck(5000));
-    WaveFileIo().ReadFile = SystemWaveFileIo().ReadFile;
+    EXPECT_TRUE(WaitForWaveFileChecks(5000));
+    WaveFileIo().CreateFileA = SystemWaveFileIo().CreateFileA;
     s_pCurrent = nullptr;
     CloseHandle(m_hRelease);
 }
 
-void WaveFileReadStall::Release() { SetEvent(m_hRelease); }
+void WaveFileOpenStall::Release() { SetEvent(m_hRelease); }
+
+// --- choosing wave files --------------------------------------------------------------
+
+void CTestTickoraDlg::SetWaveFileForTest(const char* psz) {
+    WaveFileCheck check;
+    std::thread([&] { check = CheckWaveFile(psz); }).join();
+    SetWaveFile(psz, std::move(check));
+}
+
+void CTestTickoraDlg::ChooseWaveFileForTest(const char* psz, bool bWait) {
+    UseChosenWaveFile(psz);
+    if (bWait) {
+        EXPECT_TRUE(WaitForWaveFileChoice()) << psz;
+    }
+}
+
+// The deadlines of a check are 1 s for the header and 5 s for the device.
+bool CTestTickoraDlg::WaitForWaveFileChoice() {
+    return PumpUntil(
+        *this, [this] { return !m_pChoiceCheck; }, 8000);
+}
 
 // --- holding a call -------------------------------------------------------------------
 

@@ -108,17 +108,16 @@ private:
     DWORD m_dwDialogThread; // the thread that made the recorder
 };
 
-// Makes reads of wave files through the check's seam stall while bStall is set, holding each
-// such read until the test lets it go.
-class WaveFileReadStall {
+// Holds the check's open (CreateFileA through its seam) of each file whose path contains
+// strPart, as a share that dropped or a FIFO under Wine would, until the test lets it go.
+class WaveFileOpenStall {
 public:
-    WaveFileReadStall();
-    ~WaveFileReadStall();
-    std::atomic<bool> bStall{false};
-    std::atomic<int> nStalledNow{0}, nMostStalledAtOnce{0};
+    explicit WaveFileOpenStall(std::string strPart);
+    ~WaveFileOpenStall(); // lets go, and waits for the checks to end
     void Release();
 
-    static WaveFileReadStall* s_pCurrent;
+    static WaveFileOpenStall* s_pCurrent;
+    const std::string m_strPart;
     HANDLE m_hRelease;
 };
 
@@ -189,10 +188,14 @@ public:
     CToolTipCtrl* ToolTip() const { return m_pToolTip.get(); }
     CSliderCtrl& Slider() { return m_sliderTempo; }
     HWND StartStopButton() const { return m_btnStartStop.m_hWnd; }
-    // The file as if chosen, with what its check finds, playable or not.
-    void SetWaveFileForTest(const char* psz) { SetWaveFile(psz, CheckWaveFile(psz, 1000)); }
-    // What confirming the file dialog with psz does.
-    void ChooseWaveFileForTest(const char* psz) { UseChosenWaveFile(psz); }
+    // The file as if chosen, with what its check finds, playable or not; checked, as a choice
+    // is, off the dialog's thread.
+    void SetWaveFileForTest(const char* psz);
+    // What confirming the file dialog with psz does; by default the messages are then taken
+    // until the choice is settled (WaitForWaveFileChoice).
+    void ChooseWaveFileForTest(const char* psz, bool bWait = true);
+    // Takes the thread's messages until the latest file chosen is taken or refused.
+    bool WaitForWaveFileChoice();
     static bool TicksHeldByThisThreadForTest() { return TicksHeldByThisThread(); }
     void RefreshControls() { UpdateData(FALSE); }
     void RefreshMembers() { UpdateData(TRUE); }
