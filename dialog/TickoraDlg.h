@@ -75,6 +75,8 @@ struct TickToPlay {
 // Work raised on the timer's thread that must run on the dialog's thread.
 constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
+// Sent by a control over the lamp once it has handled a message (Lamp.cpp).
+constexpr UINT WM_APP_LAMP_PAINTED_OVER = WM_APP + 3;
 
 // Plays the click stored as a "WAVE" resource, synchronously; false when it could not.
 bool PlayBuiltInWave(UINT id);
@@ -143,6 +145,8 @@ protected:
 
     // Lamp and painting
     void LoadLampIcons();
+    void PaintLampAfterCoveringControls();
+    void OnLampPaintedOver();
     void DrawLight();
     void OnPaint();
     HCURSOR OnQueryDragIcon();

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <shlwapi.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -361,6 +363,32 @@ TEST(AboutPicture, Is90By135With256Colours) {
     EXPECT_TRUE(h.biClrUsed == 256 || h.biClrUsed == 0);
     // Header, 256 palette entries, then 135 rows padded from 90 to 92 bytes.
     EXPECT_EQ(r.size, sizeof(BITMAPINFOHEADER) + 256 * 4 + 92 * 135);
+}
+
+
+// ---------------------------------------------------------------------------
+// The application manifest, as this process runs with it
+// ---------------------------------------------------------------------------
+
+TEST(Manifest, BringsCommonControls6AndTheUtf8CodePage) {
+    EXPECT_NE(findRaw(1, MAKEINTRESOURCEA(24)).data, nullptr);  // RT_MANIFEST, the process's own
+    HMODULE comctl = GetModuleHandleA("comctl32.dll");
+    ASSERT_NE(comctl, nullptr);
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(comctl, path, sizeof path);
+    EXPECT_NE(std::string(CharLowerA(path)).find("_microsoft.windows.common-controls_6595b64144ccf1df_6."),
+              std::string::npos) << path;
+    auto getVersion = reinterpret_cast<HRESULT(CALLBACK*)(DLLVERSIONINFO*)>(
+        reinterpret_cast<void*>(GetProcAddress(comctl, "DllGetVersion")));
+    ASSERT_NE(getVersion, nullptr);
+    DLLVERSIONINFO info = {sizeof info, 0, 0, 0, 0};
+    ASSERT_EQ(getVersion(&info), S_OK);
+    // Wine 8 builds one comctl32 for both versions and it says 5.81 either way; there the
+    // assembly it was loaded from, above, tells.
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+        EXPECT_EQ(info.dwMajorVersion, 6u);
+    }
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
 }
 
 }  // namespace
