@@ -243,10 +243,21 @@ TEST(Template, VersionBlockIsUsEnglish) {
     EXPECT_EQ(pFixed->dwFileVersionLS, 0x00000001u);
     EXPECT_EQ(pFixed->dwProductVersionMS, 0x00010000u);
     EXPECT_EQ(pFixed->dwProductVersionLS, 0x00000001u);
-    std::wstring block(L"040904b0");
-    DWORD cb = SizeofResource(nullptr, hInfo);
-    std::wstring all(reinterpret_cast<const wchar_t*>(p), cb / 2);
-    EXPECT_NE(all.find(block), std::wstring::npos);
+    // The strings as Explorer shows them, from the U.S. English block; VerQueryValue may
+    // write into the block, so it gets a copy.
+    std::vector<BYTE> copy(p, p + SizeofResource(nullptr, hInfo));
+    auto value = [&](const std::wstring& strName) {
+        void* pValue = nullptr;
+        UINT cch = 0;
+        std::wstring strPath = L"\\StringFileInfo\\040904b0\\" + strName;
+        return VerQueryValueW(copy.data(), strPath.c_str(), &pValue, &cch)
+                   ? std::wstring(static_cast<const wchar_t*>(pValue))
+                   : L"(none)";
+    };
+    EXPECT_EQ(value(L"FileVersion"), L"1.0.0.1");
+    EXPECT_EQ(value(L"ProductVersion"), L"1.0.0.1");
+    EXPECT_EQ(value(L"ProductName"), L"Tickora");
+    EXPECT_EQ(value(L"LegalCopyright"), L"Copyright (c) 2026 the Tickora authors"); // as LICENSE
 }
 
 TEST(Template, RealControlsFollowTheTemplateInTabOrder) {
