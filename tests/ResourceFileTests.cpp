@@ -365,7 +365,6 @@ TEST(AboutPicture, Is90By135With256Colours) {
     EXPECT_EQ(r.size, sizeof(BITMAPINFOHEADER) + 256 * 4 + 92 * 135);
 }
 
-
 // ---------------------------------------------------------------------------
 // The application manifest, as this process runs with it
 // ---------------------------------------------------------------------------
@@ -376,8 +375,8 @@ TEST(Manifest, BringsCommonControls6AndTheUtf8CodePage) {
     ASSERT_NE(comctl, nullptr);
     char path[MAX_PATH] = "";
     GetModuleFileNameA(comctl, path, sizeof path);
-    EXPECT_NE(std::string(CharLowerA(path)).find("_microsoft.windows.common-controls_6595b64144ccf1df_6."),
-              std::string::npos) << path;
+    const char assembly6[] = "_microsoft.windows.common-controls_6595b64144ccf1df_6.";
+    EXPECT_NE(std::string(CharLowerA(path)).find(assembly6), std::string::npos) << path;
     auto getVersion = reinterpret_cast<HRESULT(CALLBACK*)(DLLVERSIONINFO*)>(
         reinterpret_cast<void*>(GetProcAddress(comctl, "DllGetVersion")));
     ASSERT_NE(getVersion, nullptr);

@@ -7,6 +7,7 @@ TICKORA_EXE, its build directory in TICKORA_BUILD_DIR and a scratch directory in
 TICKORA_PACKAGING_DIR. Prefixes made here live in the scratch directory and are stopped by
 their own `wineserver -k`; every wait is bounded.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -14,8 +15,10 @@ import signal
 import struct
 import subprocess
 import sys
+import time
 import unittest
 import zipfile
+from xml.etree import ElementTree
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
@@ -62,6 +65,14 @@ def refused_loader(loader, work):
         f.write(data)
     os.chmod(path, 0o755)
     return path
+
+
+def pe_header(exe):
+    """Machine, TimeDateStamp and DllCharacteristics of a PE file's headers."""
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    assert exe[pe:pe + 4] == b"PE\0\0", "not a PE file"
+    machine, stamp = struct.unpack_from("<H2xI", exe, pe + 4)
+    return machine, stamp, struct.unpack_from("<H", exe, pe + 24 + 70)[0]
 
 
 def mapped_files(pid):
@@ -234,6 +245,8 @@ class Packaging(unittest.TestCase):
         self.assertEqual(read(root + "/lib/tickora/tickora.exe"), read(env_path("TICKORA_EXE")))
         self.assertEqual(read(root + "/lib/tickora/tickora-x86-64.exe"),
                          read(env_path("TICKORA_EXE64")))
+        for exe in ("tickora.exe", "tickora-x86-64.exe"):
+            self.check_manifest(read(root + "/lib/tickora/" + exe))
         self.assertTrue(os.access(root + "/bin/tickora", os.X_OK))
         r = subprocess.run(["desktop-file-validate", root + "/share/applications/tickora.desktop"],
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
@@ -343,6 +356,17 @@ class Packaging(unittest.TestCase):
                            stderr=subprocess.STDOUT, timeout=30)
         self.assertIn("TICKORA_NO_I386=1 asks for 64-bit Wine", r.stdout.decode())
 
+    def check_manifest(self, exe):
+        """One manifest, well-formed XML (which Windows insists on), naming the exe's processor
+        architecture or "*"; windres embeds the file as it is."""
+        manifests = re.findall(rb"<\?xml.*?</assembly>", exe, re.S)
+        self.assertEqual(len(manifests), 1)
+        root = ElementTree.fromstring(manifests[0])
+        arch = {0x14C: "x86", 0x8664: "amd64"}[pe_header(exe)[0]]
+        named = {e.get("processorArchitecture")
+                 for e in root.iter("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")}
+        self.assertTrue(named and named <= {"*", arch}, named)
+
     def check_launcher_messages(self, launcher, work):
         """Without a display, or without Wine, the launcher says what to do and starts nothing."""
         no_display = {k: v for k, v in os.environ.items()
@@ -373,18 +397,42 @@ class Packaging(unittest.TestCase):
         out = [os.path.join(work, d) for d in ("first", "second")]
         for d in out:
             make("dist", "DIST_DIR=" + d)
-            self.assertEqual(os.listdir(d), [name])
-        self.assertEqual(read(os.path.join(out[0], name)), read(os.path.join(out[1], name)),
+            self.assertEqual(sorted(os.listdir(d)), ["SHA256SUMS", name])
+        data = read(os.path.join(out[0], name))
+        self.assertEqual(data, read(os.path.join(out[1], name)),
                          "two runs of make dist gave different zips")
+        self.assertEqual(read(os.path.join(out[0], "SHA256SUMS")).decode(),
+                         "%s  %s\n" % (hashlib.sha256(data).hexdigest(), name))
         with zipfile.ZipFile(os.path.join(out[0], name)) as z:
             self.assertEqual(z.namelist(), ["tickora.exe", "README.txt", "LICENSE.txt"])
             self.assertEqual(z.read("tickora.exe"), read(env_path("TICKORA_EXE")))
             readme = z.read("README.txt")
             license_text = z.read("LICENSE.txt")
         self.assertEqual(readme.count(b"\n"), readme.count(b"\r\n"), "README.txt is not CRLF")
-        self.assertIn(b"any 32-bit or 64-bit Windows", readme.replace(b"\r\n", b" "))
+        self.assertIn(b"Windows Vista or later", readme.replace(b"\r\n", b" "))
         self.assertIn(b"MIT License", license_text)
         self.assertIn(b"the Tickora authors", license_text)
+
+    def test_two_clean_builds_give_the_same_exe(self):
+        """Clean builds of one commit in two folders, seconds apart, give the same bytes as the
+        tested build: no link time, no build path. The exe imports only Windows' own DLLs (the
+        stack protector's support is linked in) and is terminal-server aware."""
+        work = scratch("rebuild")
+        exes = []
+        for folder in ("first", "second"):
+            time.sleep(2 if exes else 0)  # a link time in whole seconds would differ
+            make("program", "BUILD_DIR=" + os.path.join(work, folder))
+            exes.append(read(os.path.join(work, folder, "tickora.exe")))
+        self.assertEqual(exes[0], exes[1], "two clean builds gave different exes")
+        self.assertEqual(exes[0], read(env_path("TICKORA_EXE")))
+        _, stamp, characteristics = pe_header(exes[0])
+        self.assertEqual(stamp, 0, "the header's TimeDateStamp is not fixed")
+        self.assertTrue(characteristics & 0x8000, "not terminal-server aware")
+        dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", env_path("TICKORA_EXE")],
+                              stdout=subprocess.PIPE, check=True, timeout=60).stdout.decode()
+        self.assertEqual(sorted(n.lower() for n in re.findall(r"DLL Name: (\S+)", dump)),
+                         ["advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll",
+                          "msvcrt.dll", "user32.dll", "winmm.dll"])
 
 
 if __name__ == "__main__":
