@@ -5,8 +5,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "MetronomeLogic.h"
+#include "ProcessPower.h"
 #include "TestSupport.h"
+#include "TickoraApp.h"
 #include "resource.h"
 
 namespace {
@@ -17,7 +22,60 @@ bool IsChecked(CDialog& dlg, int nID) {
     return SendMessageA(dlg.GetDlgItem(nID), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// What start-up asked of power throttling, and how many timer resolutions it had asked for.
+struct PowerRequest {
+    int nCalls = 0, nClass = 0, nBeginPeriodsBefore = -1;
+    HANDLE hProcess = nullptr;
+    DWORD cb = 0;
+    ULONG state[3] = {};
+    bool bWindowShown = false;
+} g_request;
+
+BOOL WINAPI RecordPowerRequest(HANDLE hProcess, int nClass, LPVOID pInfo, DWORD cb) {
+    g_request = {g_request.nCalls + 1, nClass, MultimediaRecorder::s_pCurrent->nBeginPeriod,
+                 hProcess, cb};
+    std::memcpy(g_request.state, pInfo, std::min<DWORD>(cb, sizeof g_request.state));
+    return TRUE;
+}
+
+// Ends the application's modal run once its window is there.
+void CALLBACK CancelTheMainWindow(HWND, UINT, UINT_PTR, DWORD) {
+    if (HWND hWnd = AppMainWindowHandle()) {
+        g_request.bWindowShown = true;
+        PostMessageA(hWnd, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
 } // namespace
+
+TEST(Dialog, StartUpAsksOnceToKeepTheTimerResolutionBeforeTheDialogIsMade) {
+    MultimediaRecorder rec;
+    const ProcessPowerApi system = ProcessPower();
+    PowerRequest made;
+    using SetFn = decltype(ProcessPowerApi::SetProcessInformation);
+    for (SetFn pfnSet : {SetFn(&RecordPowerRequest), SetFn(nullptr)}) {
+        SCOPED_TRACE(pfnSet ? "with SetProcessInformation" : "a system without it");
+        ProcessPower().SetProcessInformation = pfnSet;
+        g_request = {};
+        UINT_PTR uTimer = SetTimer(nullptr, 0, 100, &CancelTheMainWindow);
+        CTickoraApp app;
+        EXPECT_FALSE(app.InitInstance());
+        KillTimer(nullptr, uTimer);
+        EXPECT_TRUE(g_request.bWindowShown);
+        EXPECT_EQ(g_request.nCalls, pfnSet ? 1 : 0);
+        if (pfnSet)
+            made = g_request;
+    }
+    ProcessPower() = system;
+    // ProcessPowerThrottling: version 1, the ignore-timer-resolution control, state clear.
+    EXPECT_EQ(made.hProcess, GetCurrentProcess());
+    EXPECT_EQ(made.nClass, 4);
+    ASSERT_EQ(made.cb, 12u);
+    EXPECT_EQ(made.state[0], 1u);
+    EXPECT_EQ(made.state[1], 4u);
+    EXPECT_EQ(made.state[2], 0u);
+    EXPECT_EQ(made.nBeginPeriodsBefore, 0); // before the dialog's constructor
+}
 
 TEST(Dialog, StartsAt120BpmWithTheBuiltInClickAndStopped) {
     CTestTickoraDlg dlg;
