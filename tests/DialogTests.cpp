@@ -5,8 +5,7 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <cstring>
+#include <vector>
 
 #include "MetronomeLogic.h"
 #include "ProcessPower.h"
@@ -22,28 +21,22 @@ bool IsChecked(CDialog& dlg, int nID) {
     return SendMessageA(dlg.GetDlgItem(nID), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-// What start-up asked of power throttling, and how many timer resolutions it had asked for.
-struct PowerRequest {
-    int nCalls = 0, nClass = 0, nBeginPeriodsBefore = -1;
-    HANDLE hProcess = nullptr;
-    DWORD cb = 0;
-    ULONG state[3] = {};
-    bool bWindowShown = false;
-} g_request;
+// What start-up asked of power throttling, and the timer resolutions it had asked for by then.
+std::vector<std::vector<ULONG>> g_powerRequests;
+bool g_bPanelShown = false;
 
 BOOL WINAPI RecordPowerRequest(HANDLE hProcess, int nClass, LPVOID pInfo, DWORD cb) {
-    g_request = {g_request.nCalls + 1, nClass, MultimediaRecorder::s_pCurrent->nBeginPeriod,
-                 hProcess, cb};
-    std::memcpy(g_request.state, pInfo, std::min<DWORD>(cb, sizeof g_request.state));
+    const auto* pState = static_cast<const ULONG*>(pInfo);
+    g_powerRequests.push_back({hProcess == GetCurrentProcess(), ULONG(nClass), cb, pState[0],
+                               pState[1], pState[2],
+                               ULONG(MultimediaRecorder::s_pCurrent->nBeginPeriod)});
     return TRUE;
 }
 
-// Ends the application's modal run once its window is there.
-void CALLBACK CancelTheMainWindow(HWND, UINT, UINT_PTR, DWORD) {
-    if (HWND hWnd = AppMainWindowHandle()) {
-        g_request.bWindowShown = true;
-        PostMessageA(hWnd, WM_COMMAND, IDCANCEL, 0);
-    }
+// Ends the start-up's modal run once the panel is there.
+void CALLBACK CancelThePanel(HWND, UINT, UINT_PTR, DWORD) {
+    g_bPanelShown |= AppMainWindowHandle() != nullptr;
+    PostMessageA(AppMainWindowHandle(), WM_COMMAND, IDCANCEL, 0);
 }
 
 } // namespace
@@ -51,30 +44,19 @@ void CALLBACK CancelTheMainWindow(HWND, UINT, UINT_PTR, DWORD) {
 TEST(Dialog, StartUpAsksOnceToKeepTheTimerResolutionBeforeTheDialogIsMade) {
     MultimediaRecorder rec;
     const ProcessPowerApi system = ProcessPower();
-    PowerRequest made;
-    using SetFn = decltype(ProcessPowerApi::SetProcessInformation);
-    for (SetFn pfnSet : {SetFn(&RecordPowerRequest), SetFn(nullptr)}) {
-        SCOPED_TRACE(pfnSet ? "with SetProcessInformation" : "a system without it");
+    using SetFn = decltype(system.SetProcessInformation);
+    for (SetFn pfnSet : {SetFn(&RecordPowerRequest), SetFn(nullptr)}) { // null: before Windows 8
         ProcessPower().SetProcessInformation = pfnSet;
-        g_request = {};
-        UINT_PTR uTimer = SetTimer(nullptr, 0, 100, &CancelTheMainWindow);
-        CTickoraApp app;
-        EXPECT_FALSE(app.InitInstance());
+        g_bPanelShown = false;
+        UINT_PTR uTimer = SetTimer(nullptr, 0, 100, &CancelThePanel);
+        EXPECT_FALSE(CTickoraApp().InitInstance());
         KillTimer(nullptr, uTimer);
-        EXPECT_TRUE(g_request.bWindowShown);
-        EXPECT_EQ(g_request.nCalls, pfnSet ? 1 : 0);
-        if (pfnSet)
-            made = g_request;
+        EXPECT_TRUE(g_bPanelShown);
     }
     ProcessPower() = system;
-    // ProcessPowerThrottling: version 1, the ignore-timer-resolution control, state clear.
-    EXPECT_EQ(made.hProcess, GetCurrentProcess());
-    EXPECT_EQ(made.nClass, 4);
-    ASSERT_EQ(made.cb, 12u);
-    EXPECT_EQ(made.state[0], 1u);
-    EXPECT_EQ(made.state[1], 4u);
-    EXPECT_EQ(made.state[2], 0u);
-    EXPECT_EQ(made.nBeginPeriodsBefore, 0); // before the dialog's constructor
+    // Once: this process, ProcessPowerThrottling, 12 bytes: version 1, the ignore-timer-
+    // resolution control, its state clear; and no timer resolution asked for yet.
+    EXPECT_EQ(g_powerRequests, (std::vector<std::vector<ULONG>>{{1, 4, 12, 1, 4, 0, 0}}));
 }
 
 TEST(Dialog, StartsAt120BpmWithTheBuiltInClickAndStopped) {
