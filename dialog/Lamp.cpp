@@ -56,15 +56,15 @@ void CTickoraDlg::LoadLampIcons() {
     m_hLampOff = LoadLampIcon(IDI_LIGHT_OFF);
 }
 
-// The lamp is painted on the dialog, inside the unnamed group box, a child window over it
-// whose class paints with its parent's clipping (CS_PARENTDC), so that neither a window
-// region nor the dialog's clipping keeps it off the lamp. A themed group box fills its
-// rectangle with the dialog's background when it paints, after the dialog and also alone,
-// and would wipe the lamp out; a control of another theme or font could do the same. So
-// the lamp is painted last: every control over it draws it again after each message it
-// handles, except those it only answers, whether it painted in WM_PAINT or at once (as a
-// control does on a state change). A message missing from that list costs one more drawing
-// of the same 16 x 16 icon, never the lamp.
+// The lamp is painted on the dialog, inside the unnamed group box: a child window over it
+// whose class paints with its parent's clipping (CS_PARENTDC), so that not even a window
+// region without the lamp keeps its painting off the lamp (under Wine it does not). A
+// themed group box fills its rectangle with the dialog's background when it paints, after
+// the dialog and also alone, and would wipe the lamp out; a control of another theme or
+// font could do the same. So the lamp is painted last: every control over it draws it
+// again after each message it handles, except those it only answers, whether it painted in
+// WM_PAINT or at once (as a control does on a state change). A message missing from that
+// list costs one more drawing of the same 16 x 16 icon, never the lamp.
 void CTickoraDlg::PaintLampAfterCoveringControls() {
     for (HWND hChild = GetWindow(m_hWnd, GW_CHILD); hChild;
          hChild = GetWindow(hChild, GW_HWNDNEXT)) {
