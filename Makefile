@@ -3,7 +3,7 @@
 #   make run    build and start the program under Wine
 #   make test   build and run every test (unit, window and end-to-end)
 #   make bench  timing and resource benchmarks, written to docs/BENCHMARKS.md
-#   make dist   the Windows download, dist/tickora-<version>-win32.zip
+#   make dist   the Windows download, dist/tickora-<version>-win32.zip, and its SHA256SUMS
 #   make install / make uninstall   the program, a `tickora` launcher (Wine), menu entry and
 #               icons under PREFIX (default /usr/local); DESTDIR is honoured
 #   make screenshot   docs/screenshot.png, the panel on a desktop with a window manager
@@ -21,6 +21,12 @@ RUN_PREFIX := $(CURDIR)/build/wineprefix-run
 BENCH_PREFIX := $(CURDIR)/build/wineprefix-bench
 EXE := $(BUILD_DIR)/tickora.exe
 DIST_DIR := dist
+# Any date the build embeds (the compiler's, the zip's) is the commit's, so that two builds
+# of one commit give the same bytes; a tree without its Git history gets 1980-01-01.
+ifeq ($(origin SOURCE_DATE_EPOCH),undefined)
+SOURCE_DATE_EPOCH := $(or $(shell git -C $(CURDIR) log -1 --format=%ct 2>/dev/null),315532800)
+endif
+export SOURCE_DATE_EPOCH
 
 PREFIX ?= /usr/local
 DESTDIR ?=

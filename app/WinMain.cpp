@@ -1,5 +1,7 @@
-// Process entry: hands control to the application object.
-#include "WinApp.h"
+// Process entry: the one application object, and the hand-over to it.
+#include "TickoraApp.h"
+
+CTickoraApp theApp;
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     CWinApp* pApp = CWinApp::GetApp();

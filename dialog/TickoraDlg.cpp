@@ -33,6 +33,7 @@ BOOL CTickoraDlg::OnInitDialog() {
     AddAboutMenuItem();
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    PaintLampAfterCoveringControls();
     CreateToolTips();
     FillPriorityList();
     ApplyPriorityClass();
@@ -64,6 +65,7 @@ MessageMap CTickoraDlg::GetMessageMap() const {
         MapMessage<&CTickoraDlg::OnPaint>(WM_PAINT),
         MapMessage<&CTickoraDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
         MapMessage<&CTickoraDlg::OnDestroy>(WM_DESTROY),
+        MapMessage<&CTickoraDlg::OnLampPaintedOver>(WM_APP_LAMP_PAINTED_OVER),
         MapHScroll<&CTickoraDlg::OnTempoScroll>(),
         MapCommand<&CTickoraDlg::OnStartStop>(IDC_START_STOP, BN_CLICKED),
         MapCommand<&CTickoraDlg::OnSelectWave>(IDC_SELECT_WAVE, BN_CLICKED),

@@ -77,6 +77,8 @@ constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
 // A chosen file's check has reached its next phase (WaveFileChoice.cpp); wParam: its id.
 constexpr UINT WM_APP_WAVE_FILE_CHECKED = WM_APP + 3;
+// Sent by a control over the lamp once it has handled a message (Lamp.cpp).
+constexpr UINT WM_APP_LAMP_PAINTED_OVER = WM_APP + 4;
 
 struct ChosenFileCheck;
 
@@ -151,6 +153,8 @@ protected:
 
     // Lamp and painting
     void LoadLampIcons();
+    void PaintLampAfterCoveringControls();
+    void OnLampPaintedOver();
     void DrawLight();
     void OnPaint();
     HCURSOR OnQueryDragIcon();

@@ -6,8 +6,12 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "MetronomeLogic.h"
+#include "ProcessPower.h"
 #include "TestSupport.h"
+#include "TickoraApp.h"
 #include "WaveFile.h"
 #include "resource.h"
 
@@ -19,7 +23,43 @@ bool IsChecked(CDialog& dlg, int nID) {
     return SendMessageA(dlg.GetDlgItem(nID), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// What start-up asked of power throttling, and the timer resolutions it had asked for by then.
+std::vector<std::vector<ULONG>> g_powerRequests;
+bool g_bPanelShown = false;
+
+BOOL WINAPI RecordPowerRequest(HANDLE hProcess, int nClass, LPVOID pInfo, DWORD cb) {
+    const auto* pState = static_cast<const ULONG*>(pInfo);
+    g_powerRequests.push_back({hProcess == GetCurrentProcess(), ULONG(nClass), cb, pState[0],
+                               pState[1], pState[2],
+                               ULONG(MultimediaRecorder::s_pCurrent->nBeginPeriod)});
+    return TRUE;
+}
+
+// Ends the start-up's modal run once the panel is there.
+void CALLBACK CancelThePanel(HWND, UINT, UINT_PTR, DWORD) {
+    g_bPanelShown |= AppMainWindowHandle() != nullptr;
+    PostMessageA(AppMainWindowHandle(), WM_COMMAND, IDCANCEL, 0);
+}
+
 } // namespace
+
+TEST(Dialog, StartUpAsksOnceToKeepTheTimerResolutionBeforeTheDialogIsMade) {
+    MultimediaRecorder rec;
+    const ProcessPowerApi system = ProcessPower();
+    using SetFn = decltype(system.SetProcessInformation);
+    for (SetFn pfnSet : {SetFn(&RecordPowerRequest), SetFn(nullptr)}) { // null: before Windows 8
+        ProcessPower().SetProcessInformation = pfnSet;
+        g_bPanelShown = false;
+        UINT_PTR uTimer = SetTimer(nullptr, 0, 100, &CancelThePanel);
+        EXPECT_FALSE(CTickoraApp().InitInstance());
+        KillTimer(nullptr, uTimer);
+        EXPECT_TRUE(g_bPanelShown);
+    }
+    ProcessPower() = system;
+    // Once: this process, ProcessPowerThrottling, 12 bytes: version 1, the ignore-timer-
+    // resolution control, its state clear; and no timer resolution asked for yet.
+    EXPECT_EQ(g_powerRequests, (std::vector<std::vector<ULONG>>{{1, 4, 12, 1, 4, 0, 0}}));
+}
 
 TEST(Dialog, StartsAt120BpmWithTheBuiltInClickAndStopped) {
     CTestTickoraDlg dlg;

@@ -59,6 +59,16 @@ TEST(Panel, LampFollowsTheRunState) {
         EXPECT_EQ(LampPixel(dlg), kDarkRed);
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_EQ(LampPixel(dlg), kBrightRed);
+        // The unnamed group box around the lamp, painting as a themed one may: its whole
+        // rectangle in the dialog's background.
+        HWND hBox = GetWindow(dlg.GetDlgItem(IDC_TEMPO_TEXT), GW_HWNDPREV);
+        ControlSpy fill(hBox, [&](UINT uMsg) {
+            RECT rc;
+            if (GetClientRect(hBox, &rc) && uMsg == WM_PAINT)
+                FillRect(CPaintDC(hBox).GetSafeHdc(), &rc, GetSysColorBrush(COLOR_BTNFACE));
+        });
+        RedrawWindow(hBox, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_EQ(LampPixel(dlg), kBrightRed);
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_EQ(LampPixel(dlg), kDarkRed);
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <shlwapi.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -213,6 +215,27 @@ TEST(ResourceFiles, CompiledInByteForByteAsInRes) {
     expectIconMatchesFile(IDR_MAINFRAME, "tickora.ico");
     expectIconMatchesFile(IDI_LIGHT_ON, "light_on.ico");
     expectIconMatchesFile(IDI_LIGHT_OFF, "light_off.ico");
+
+    std::vector<std::uint8_t> manifest = readResFile("tickora.manifest");
+    ASSERT_FALSE(manifest.empty());
+    EXPECT_EQ(bytesOf(findRaw(1, MAKEINTRESOURCEA(24))), manifest);  // RT_MANIFEST
+}
+
+// The manifest as this process runs with it: common controls 6 and the UTF-8 code page.
+TEST(Manifest, BringsCommonControls6AndTheUtf8CodePage) {
+    HMODULE comctl = GetModuleHandleA("comctl32.dll");
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(comctl, path, sizeof path);
+    EXPECT_NE(std::string(CharLowerA(path)).find("common-controls_6595b64144ccf1df_6."),
+              std::string::npos) << path;
+    auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
+        reinterpret_cast<void*>(GetProcAddress(comctl, "DllGetVersion")));
+    DLLVERSIONINFO info = {sizeof info, 0, 0, 0, 0};
+    ASSERT_TRUE(getVersion && getVersion(&info) == S_OK);
+    // Wine 8 builds one comctl32 for both and it says 5.81 either way; there the path tells.
+    bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    EXPECT_TRUE(wine || info.dwMajorVersion == 6u) << info.dwMajorVersion;
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
 }
 
 }  // namespace

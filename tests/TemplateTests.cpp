@@ -243,10 +243,17 @@ TEST(Template, VersionBlockIsUsEnglish) {
     EXPECT_EQ(pFixed->dwFileVersionLS, 0x00000001u);
     EXPECT_EQ(pFixed->dwProductVersionMS, 0x00010000u);
     EXPECT_EQ(pFixed->dwProductVersionLS, 0x00000001u);
-    std::wstring block(L"040904b0");
-    DWORD cb = SizeofResource(nullptr, hInfo);
-    std::wstring all(reinterpret_cast<const wchar_t*>(p), cb / 2);
-    EXPECT_NE(all.find(block), std::wstring::npos);
+    std::vector<BYTE> copy(p, p + SizeofResource(nullptr, hInfo)); // VerQueryValue writes
+    auto value = [&](const wchar_t* pszName) {
+        void* pValue = nullptr;
+        UINT cch = 0;
+        std::wstring strPath = std::wstring(L"\\StringFileInfo\\040904b0\\") + pszName;
+        VerQueryValueW(copy.data(), strPath.c_str(), &pValue, &cch);
+        return std::wstring(pValue ? static_cast<const wchar_t*>(pValue) : L"(none)");
+    };
+    EXPECT_EQ(value(L"FileVersion") + L" " + value(L"ProductVersion"), L"1.0.0.1 1.0.0.1");
+    EXPECT_EQ(value(L"ProductName"), L"Tickora");
+    EXPECT_EQ(value(L"LegalCopyright"), L"Copyright (c) 2026 the Tickora authors"); // as LICENSE
 }
 
 TEST(Template, RealControlsFollowTheTemplateInTabOrder) {

@@ -238,7 +238,8 @@ class BadWaveFiles(E2ECase):
     def test_path_with_spaces_and_non_ascii_characters(self):
         app = self.app
         # Made from the Linux side; Wine shows the name as "Täkt sounds", and the program's
-        # ANSI calls get it in code page 1252 (0xE4 for the a-umlaut).
+        # ANSI calls get it in UTF-8, the code page its manifest asks for (0xC3 0xA4 for the
+        # a-umlaut).
         folder = os.path.join(self.folder, "T\u00e4kt sounds")
         s, hz = self.choose_tone_and_listen(app, folder, 2500, 2000,
                                             "the file behind \"T\u00e4kt sounds\"")

@@ -7,6 +7,7 @@ TICKORA_EXE, its build directory in TICKORA_BUILD_DIR and a scratch directory in
 TICKORA_PACKAGING_DIR. Prefixes made here live in the scratch directory and are stopped by
 their own `wineserver -k`; every wait is bounded.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -14,8 +15,10 @@ import signal
 import struct
 import subprocess
 import sys
+import time
 import unittest
 import zipfile
+from xml.etree import ElementTree
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
@@ -373,16 +376,38 @@ class Packaging(unittest.TestCase):
         out = [os.path.join(work, d) for d in ("first", "second")]
         for d in out:
             make("dist", "DIST_DIR=" + d)
-            self.assertEqual(os.listdir(d), [name])
-        self.assertEqual(read(os.path.join(out[0], name)), read(os.path.join(out[1], name)),
-                         "two runs of make dist gave different zips")
+            self.assertEqual(sorted(os.listdir(d)), ["SHA256SUMS", name])
+        data, exe = read(os.path.join(out[0], name)), read(env_path("TICKORA_EXE"))
+        self.assertEqual(data, read(os.path.join(out[1], name)), "two make dist, two zips")
+        self.assertEqual(read(os.path.join(out[0], "SHA256SUMS")).decode(),
+                         "%s  %s\n" % (hashlib.sha256(data).hexdigest(), name))
+        # Clean builds in other folders, seconds apart, give the same exe: no link time, no
+        # build path. Its header says so, and terminal-server aware.
+        for folder in ("clean-1", "clean-2"):
+            time.sleep(2)
+            make("program", "BUILD_DIR=" + os.path.join(work, folder))
+            self.assertEqual(read(os.path.join(work, folder, "tickora.exe")), exe, folder)
+        pe = struct.unpack_from("<I", exe, 0x3C)[0]
+        self.assertEqual(struct.unpack_from("<I", exe, pe + 8)[0], 0, "a TimeDateStamp")
+        self.assertTrue(struct.unpack_from("<H", exe, pe + 94)[0] & 0x8000)
+        # Only DLLs that ship with Windows: the stack protector's support is linked in.
+        dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", env_path("TICKORA_EXE")],
+                              stdout=subprocess.PIPE, check=True, timeout=60).stdout.decode()
+        self.assertEqual(sorted(n.lower() for n in re.findall(r"DLL Name: (\S+)", dump)),
+                         ["advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll",
+                          "msvcrt.dll", "user32.dll", "winmm.dll"])
+        # One manifest, well-formed XML as Windows insists, naming no other processor than "*".
+        manifests = re.findall(rb"<\?xml.*?</assembly>", exe, re.S)
+        self.assertEqual(len(manifests), 1)
+        self.assertEqual({e.get("processorArchitecture") for e in ElementTree.fromstring(
+            manifests[0]).iter("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")}, {"*"})
         with zipfile.ZipFile(os.path.join(out[0], name)) as z:
             self.assertEqual(z.namelist(), ["tickora.exe", "README.txt", "LICENSE.txt"])
-            self.assertEqual(z.read("tickora.exe"), read(env_path("TICKORA_EXE")))
+            self.assertEqual(z.read("tickora.exe"), exe)
             readme = z.read("README.txt")
             license_text = z.read("LICENSE.txt")
         self.assertEqual(readme.count(b"\n"), readme.count(b"\r\n"), "README.txt is not CRLF")
-        self.assertIn(b"any 32-bit or 64-bit Windows", readme.replace(b"\r\n", b" "))
+        self.assertIn(b"Windows Vista or later", readme.replace(b"\r\n", b" "))
         self.assertIn(b"MIT License", license_text)
         self.assertIn(b"the Tickora authors", license_text)
 
