@@ -31,6 +31,7 @@ class Running(harness.App):
 
     def __init__(self, workdir):
         self.probe_exe = os.environ["TICKORA_PROBE"]
+        self.env = None  # the probe runs in this script's own environment
         self.workdir = workdir
         self._probe_out = os.path.join(workdir, "probe.json")
         self.last = None
