@@ -86,19 +86,22 @@ BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
         return FALSE;
     auto hold = HoldTicks();
     m_pTicks->uTimerId = uId;
+    ++m_pTicks->nRun;
     return TRUE;
 }
 
-// The id is retired under the gate and the event killed after it, without waiting for a tick:
-// every callback of the old event, late ones included, finds it retired. A failed kill names
-// no event, so its id is forgotten too.
-BOOL CTickoraDlg::KillTickTimer() {
+// The id is retired under the gate, and from then on every callback of the old event, late
+// ones included, finds it retired and does nothing. The event itself is killed by the sound
+// thread: timeKillEvent takes winmm's own lock, which Wine's PlaySound holds while it stops a
+// playing sound on a server that has stopped answering (see the block above).
+void CTickoraDlg::KillTickTimer() {
     UINT uId;
     {
         auto hold = HoldTicks();
         uId = m_pTicks->uTimerId.exchange(0);
     }
-    return Multimedia().timeKillEvent(uId) == TIMERR_NOERROR;
+    if (uId != 0)
+        PostSoundJob([uId] { Multimedia().timeKillEvent(uId); });
 }
 
 void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, DWORD_PTR,
@@ -135,9 +138,11 @@ TickToPlay CTickoraDlg::LetGoOfTick() {
     if (pOnThread && m_pTicks->uTimerId == pOnThread->uId) {
         tick.pShared = m_pTicks;
         tick.uId = pOnThread->uId;
+        tick.nRun = m_pTicks->nRun;
         tick.nSound = m_nTickSound;
         tick.strWaveFile = m_pTicks->strWaveFile;
-        tick.bWaveFilePlayable = m_pTicks->checkWaveFile.HoldsSound() && !m_pTicks->bWaveFileLost;
+        tick.bWaveFilePlayable = m_pTicks->checkWaveFile.HoldsSound();
+        m_pTicks->nRunSounding = tick.nRun;
     }
     --m_nTicksInHand;
     if (pOnThread)
@@ -148,9 +153,25 @@ TickToPlay CTickoraDlg::LetGoOfTick() {
 void CTickoraDlg::PlayTick() { PlayTickSound(LetGoOfTick()); }
 
 // Whatever was chosen when it started, a wave sound may still be playing: the user may have
-// switched away from a long file. Stopping the beat silences it.
+// switched away from a long file. Stopping the beat silences it, but only if a wave sound of
+// ours may still play: a silence during a click makes Wine stop the click under winmm's own
+// lock, which a stopped sound server then holds for as long as it does not answer.
 void CTickoraDlg::StopWaveSound() const {
-    PostSoundJob([] { Multimedia().PlaySoundA(nullptr, nullptr, 0); });
+    if (m_pTicks->nWaveStarts == m_pTicks->nWaveStartsSilenced)
+        return;
+    PostSoundJob([pShared = m_pTicks, nRun = m_pTicks->nRun.load()] {
+        SilenceWaveSound(*pShared, nRun);
+    });
+}
+
+// A silence belongs to the run it was asked for: once a tick of a newer run has gone on to its
+// sound, it could only cut that tick, and is dropped.
+void CTickoraDlg::SilenceWaveSound(TickShared& shared, unsigned nRun) {
+    if (static_cast<int>(shared.nRunSounding - nRun) > 0)
+        return;
+    unsigned nStarts = shared.nWaveStarts;
+    Multimedia().PlaySoundA(nullptr, nullptr, 0);
+    shared.nWaveStartsSilenced = nStarts;
 }
 
 void CTickoraDlg::StopWaveSoundIfChosen() const {

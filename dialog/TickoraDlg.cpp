@@ -75,6 +75,8 @@ MessageMap CTickoraDlg::GetMessageMap() const {
         // Work handed over from the timer's thread
         MapRawMessage<&CTickoraDlg::OnWaveTickFailed>(WM_APP_WAVE_TICK_FAILED),
         MapRawMessage<&CTickoraDlg::OnShowMessage>(WM_APP_SHOW_MESSAGE),
+        MapRawMessage<&CTickoraDlg::OnLivenessAnswer>(WM_APP_LIVENESS_ANSWER),
+        MapRawMessage<&CTickoraDlg::OnTimer>(WM_TIMER),
     };
     return kEntries;
 }

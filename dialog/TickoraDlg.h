@@ -4,10 +4,10 @@
 // WaveFile.cpp (the wave-file source), WarmSoundPath.cpp, TempoHandlers.cpp, Priority.cpp,
 // Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
 //
-// Threads: ticks run on the timer service's thread, calls that may wait on the sound server
-// on the sound thread (SoundThread.h), everything else on the dialog's. The dialog thread
-// never waits for either. What a tick needs after it let go of the dialog lives in TickShared,
-// under the tick gate (BeatTimer.cpp).
+// Threads: ticks run on the timer service's thread, everything else on the dialog's, which
+// hands what may wait on a server, a driver or a disk to workers (SoundThread.h). Which thread
+// waits for what, and why none waits for long, is told once, beside the tick gate
+// (BeatTimer.cpp). What a tick needs after it let go of the dialog lives in TickShared.
 #pragma once
 
 #include <windows.h>
@@ -55,10 +55,13 @@ struct TickShared {
     CString strWaveFile;
     WaveFileCheck checkWaveFile;
     unsigned nWaveFileChoice = 0; // counts choices, so that a late check of an old one is ignored
-    bool bWaveFileLost = false;   // the liveness check found the file changed or no device
-    // The liveness check: at most one queued, about once a second while a wave file beats.
-    std::atomic<bool> bLivenessCheckQueued{false};
-    std::atomic<DWORD> dwLastLivenessCheck{0};
+    // Runs: each start of an event begins one. nRun is written under the tick gate; nRunSounding
+    // is the run of the latest tick that went on to its sound, so that a late silence of an
+    // older run can tell that it would cut a newer one's tick.
+    std::atomic<unsigned> nRun{0}, nRunSounding{0};
+    // Wave sounds started and, as of the latest silence, silenced: while they differ a wave
+    // sound of ours may still play, and only then does a stop silence it.
+    std::atomic<unsigned> nWaveStarts{0}, nWaveStartsSilenced{0};
     // Sound thread only.
     CUniqueWaveOut hWarmWaveOut;
 };
@@ -67,6 +70,7 @@ struct TickShared {
 struct TickToPlay {
     std::shared_ptr<TickShared> pShared;
     UINT uId = 0;
+    unsigned nRun = 0;
     int nSound = -1; // a TickSound, or -1 for none
     CString strWaveFile;
     bool bWaveFilePlayable = false;
@@ -75,6 +79,8 @@ struct TickToPlay {
 // Work raised on the timer's thread that must run on the dialog's thread.
 constexpr UINT WM_APP_WAVE_TICK_FAILED = WM_APP + 1;
 constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
+// The check thread's answer: wParam the request it answers, lParam nonzero if the file plays.
+constexpr UINT WM_APP_LIVENESS_ANSWER = WM_APP + 3;
 
 // Plays the click stored as a "WAVE" resource, synchronously; false when it could not.
 bool PlayBuiltInWave(UINT id);
@@ -97,7 +103,7 @@ protected:
 
     // Beat timer and run control
     BOOL StartTickTimer(UINT uPeriod, BOOL bOneShot);
-    BOOL KillTickTimer();
+    void KillTickTimer();
     static void CALLBACK TickTimerProc(UINT uTimerID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,
                                        DWORD_PTR dw2);
     // Takes the tick gate, a plain lock held only for a few reads and writes of memory.
@@ -109,6 +115,7 @@ protected:
     void RestartTickTimer();
     void StopWaveSound() const;
     void StopWaveSoundIfChosen() const;
+    static void SilenceWaveSound(TickShared& shared, unsigned nRun);
     void OnDestroy();
 
     // Tick sounds
@@ -118,9 +125,12 @@ protected:
     static bool PlayWaveFileTick(const TickToPlay& tick);
     static bool PostIfLive(const TickToPlay& tick, UINT uMsg, WPARAM wParam, bool bRetire = false,
                            std::atomic<bool>* pbOnce = nullptr);
-    static void QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared);
-    static void CheckWaveFileStillPlays(TickShared& shared);
+    static bool CheckWaveFileStillPlays(TickShared& shared);
     void RearmWaveFileCheck();
+    void AskWhetherWaveFileStillPlays();
+    bool ChosenFilePlays();
+    LRESULT OnTimer(WPARAM wParam, LPARAM);
+    LRESULT OnLivenessAnswer(WPARAM wParam, LPARAM lParam);
     void SetWaveFile(const char* pszPath, WaveFileCheck check);
     LRESULT OnWaveTickFailed(WPARAM, LPARAM);
     LRESULT OnShowMessage(WPARAM wParam, LPARAM);
@@ -173,4 +183,8 @@ private:
     static void AcceptTicks(CTickoraDlg* pDlg);
     static void RefuseTicks(CTickoraDlg* pDlg);
     int m_nTicksInHand = 0; // under the tick gate
+    // The liveness check, on the dialog's thread: the latest request and whether its answer is
+    // still awaited.
+    unsigned m_nLivenessAsked = 0;
+    bool m_bLivenessAwaited = false;
 };

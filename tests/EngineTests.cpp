@@ -88,7 +88,7 @@ TEST(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
         int nKillsBefore = rec.nKillEvent;
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_TRUE(dlg.Running());
-        EXPECT_EQ(rec.nKillEvent, nKillsBefore + 1); // the first start kills event 0, harmlessly
+        EXPECT_EQ(rec.nKillEvent, nKillsBefore); // there is no event to kill yet
         EXPECT_NE(dlg.TimerId(), 0u);
         EXPECT_EQ(rec.uLastDelay, 250u);
         EXPECT_EQ(dlg.nTicks, 0); // no tick at the moment of starting
@@ -112,45 +112,54 @@ bool EventIsGone(UINT uId) { return SystemMultimedia().timeKillEvent(uId) != TIM
 
 } // namespace
 
-// Whatever call a tick or the sound thread is stuck in, Stop and closing the window return at
-// once. When the call returns, nothing more is played or posted, even with the dialog gone.
-// Whatever the choice is by then, Stop and the close silence a wave file that may still play.
+// Whatever call a tick, the sound thread or the check thread is stuck in, Stop and closing the
+// window return at once. When the call returns, nothing more is played or posted, even with the
+// dialog gone. Whatever the choice is by then, Stop and the close silence a wave file that may
+// still play. A silence held holds winmm's own lock, as Wine's does when it stops a sound on a
+// server that does not answer: the dialog's thread must make no timer call behind it.
 TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
     using Call = MultimediaRecorder::Call;
+    enum class On { Tick, Sound, Check };
     struct Case {
         const char* pszCall;
         int nSound;
         Call call;
-        bool bOnSoundThread, bAfterStop;
+        On on;
+        bool bAfterStop;
     };
     const Case cases[] = {
-        {"click", IDC_SOUND_BUILTIN, Call::Click, false, false},
-        {"beep", IDC_SOUND_SPEAKER, Call::Beep, false, false},
-        {"wave stop of a tick", IDC_SOUND_WAVE, Call::WaveStop, false, false},
-        {"wave start", IDC_SOUND_WAVE, Call::WaveStart, false, false},
-        {"file stamp", IDC_SOUND_WAVE, Call::FileStamp, true, false},
-        {"device open", IDC_SOUND_WAVE, Call::DeviceOpen, true, false},
-        {"wave stop of Stop", IDC_SOUND_WAVE, Call::WaveStop, true, true},
-        {"device close", IDC_SOUND_BUILTIN, Call::DeviceClose, true, true},
+        {"click", IDC_SOUND_BUILTIN, Call::Click, On::Tick, false},
+        {"beep", IDC_SOUND_SPEAKER, Call::Beep, On::Tick, false},
+        {"wave stop of a tick", IDC_SOUND_WAVE, Call::WaveStop, On::Tick, false},
+        {"wave start", IDC_SOUND_WAVE, Call::WaveStart, On::Tick, false},
+        {"file stamp", IDC_SOUND_WAVE, Call::FileStamp, On::Check, false},
+        {"device open of the check", IDC_SOUND_WAVE, Call::DeviceOpen, On::Check, false},
+        {"warm handle's open", IDC_SOUND_BUILTIN, Call::DeviceOpen, On::Sound, false},
+        {"wave stop of Stop", IDC_SOUND_WAVE, Call::WaveStop, On::Sound, true},
+        {"device close", IDC_SOUND_BUILTIN, Call::DeviceClose, On::Sound, true},
     };
     TempFile wave("tickora stuck.wav", MakeWaveFile(0.05));
-    const DWORD dwSoundThread = SoundThreadId();
+    const DWORD dwSoundThread = SoundThreadId(), dwCheckThread = CheckThreadId();
+    auto threadOf = [&](DWORD dwThread) {
+        return dwThread == dwSoundThread ? On::Sound
+                                         : dwThread == dwCheckThread ? On::Check : On::Tick;
+    };
     for (const Case& c : cases) {
         for (bool bByClose : {false, true}) {
             SCOPED_TRACE(std::string(c.pszCall) + (bByClose ? ", close" : ", Stop"));
             MultimediaRecorder rec;
+            rec.bSilenceHoldsWinmmLock = true;
             MessageBoxWatcher boxes;
             TickHold hold;
             rec.onCall = [&](Call call) {
                 DWORD dwThread = GetCurrentThreadId();
-                if (call == c.call && dwThread != rec.DialogThread() &&
-                    (dwThread == dwSoundThread) == c.bOnSoundThread)
+                if (call == c.call && dwThread != rec.DialogThread() && threadOf(dwThread) == c.on)
                     hold.Hold();
             };
             int nSounds = 0;
             // A late call that fails would be reported, were anything posted after it.
             auto releaseFailing = [&] {
-                if (c.bOnSoundThread) {
+                if (c.on != On::Tick) {
                     EXPECT_TRUE(WaitForTimerThread());
                 }
                 nSounds = rec.SoundsStarted();
@@ -172,6 +181,9 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
                 if (!c.bAfterStop) {
                     ASSERT_TRUE(hold.WaitHeld());
                 } else {
+                    ASSERT_TRUE(PumpUntil(
+                        dlg, [&] { return rec.nWaveStarts > 0 || c.nSound != IDC_SOUND_WAVE; },
+                        3000));
                     ChooseRadio(dlg, IDC_SOUND_BUILTIN);
                 }
                 ClickButton(dlg, bByClose ? IDCANCEL : IDC_START_STOP);
@@ -570,7 +582,7 @@ TEST(Engine, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
         MultimediaRecorder rec;
         MessageBoxWatcher boxes;
         TempFile wave("tickora deleted.wav", MakeWaveFile(0.05));
-        const DWORD dwSoundThread = SoundThreadId();
+        const DWORD dwSoundThread = SoundThreadId(), dwCheckThread = CheckThreadId();
         std::atomic<int> nOtherCallsOfTicks{0};
         CTestTickoraDlg dlg;
         dlg.bSilentTicks = false;
@@ -580,7 +592,8 @@ TEST(Engine, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
             ASSERT_EQ(dlg.TickSoundChoice(), TickWaveFile);
             rec.onCall = [&](Call call) {
                 DWORD dwThread = GetCurrentThreadId();
-                if (dwThread != dwSoundThread && dwThread != rec.DialogThread() &&
+                if (dwThread != dwSoundThread && dwThread != dwCheckThread &&
+                    dwThread != rec.DialogThread() &&
                     call != Call::WaveStop && call != Call::WaveStart && call != Call::KillEvent)
                     ++nOtherCallsOfTicks;
             };

@@ -16,6 +16,7 @@
 
 #include "Multimedia.h"
 #include "SoundThread.h"
+#include "Sync.h"
 #include "WaveFile.h"
 
 namespace {
@@ -166,6 +167,20 @@ MultimediaRecorder* MultimediaRecorder::s_pCurrent = nullptr;
 namespace {
 
 MultimediaRecorder& Rec() { return *MultimediaRecorder::s_pCurrent; }
+CCriticalSection g_winmmLock;
+
+// Takes the stand-in for winmm's own lock while the recorder models it.
+struct WinmmLock {
+    bool bTaken = Rec().bSilenceHoldsWinmmLock;
+    WinmmLock() {
+        if (bTaken)
+            g_winmmLock.lock();
+    }
+    ~WinmmLock() {
+        if (bTaken)
+            g_winmmLock.unlock();
+    }
+};
 const MultimediaApi& Sys() { return SystemMultimedia(); }
 using Call = MultimediaRecorder::Call;
 
@@ -207,6 +222,7 @@ MMRESULT WINAPI RecEndPeriod(UINT u) {
 
 MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PTR dw, UINT f) {
     Enter(Call::Timer, false);
+    WinmmLock lock;
     ++Rec().nSetEvent;
     Rec().uLastDelay = uDelay;
     Rec().uLastResolution = uRes;
@@ -218,6 +234,7 @@ MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PT
 }
 
 MMRESULT WINAPI RecKillEvent(UINT uId) {
+    WinmmLock lock;
     ++Rec().nKillEvent;
     MMRESULT result = Sys().timeKillEvent(uId);
     Enter(Call::KillEvent, false);
@@ -226,6 +243,7 @@ MMRESULT WINAPI RecKillEvent(UINT uId) {
 
 BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
     if (!psz) {
+        WinmmLock lock;
         Enter(Call::WaveStop, true);
         ++Rec().nWaveStops;
         return Sys().PlaySoundA(psz, h, f);
@@ -385,6 +403,17 @@ void CALLBACK SignalEvent(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
 
 bool WaitForSoundThread(DWORD dwTimeoutMs) {
     return RunOnSoundThread([] {}, dwTimeoutMs);
+}
+
+DWORD CheckThreadId() {
+    auto pId = std::make_shared<std::atomic<DWORD>>(0);
+    auto hDone = std::shared_ptr<void>(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
+    PostCheckJob([pId, hDone] {
+        *pId = GetCurrentThreadId();
+        SetEvent(hDone.get());
+    });
+    WaitForSingleObject(hDone.get(), 5000);
+    return *pId;
 }
 
 bool WaitForTimerThread(DWORD dwTimeoutMs) {
