@@ -144,9 +144,12 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
         return dwThread == dwSoundThread ? On::Sound
                                          : dwThread == dwCheckThread ? On::Check : On::Tick;
     };
+    enum class End { Stop, Close, StopThenClose };
     for (const Case& c : cases) {
-        for (bool bByClose : {false, true}) {
-            SCOPED_TRACE(std::string(c.pszCall) + (bByClose ? ", close" : ", Stop"));
+        for (End end : {End::Stop, End::Close, End::StopThenClose}) {
+            SCOPED_TRACE(std::string(c.pszCall) + (end == End::Stop    ? ", Stop"
+                                                   : end == End::Close ? ", close"
+                                                                       : ", Stop then close"));
             MultimediaRecorder rec;
             rec.bSilenceHoldsWinmmLock = true;
             MessageBoxWatcher boxes;
@@ -186,12 +189,23 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
                         3000));
                     ChooseRadio(dlg, IDC_SOUND_BUILTIN);
                 }
-                ClickButton(dlg, bByClose ? IDCANCEL : IDC_START_STOP);
-                if (bByClose)
+                ClickButton(dlg, end == End::Close ? IDCANCEL : IDC_START_STOP);
+                if (end == End::Close)
                     return; // the window goes once the script returns
                 EXPECT_TRUE(hold.WaitHeld());
                 EXPECT_FALSE(hold.Expired()) << "Stop returned only once the call gave up";
                 EXPECT_FALSE(dlg.Running());
+                if (end == End::StopThenClose) {
+                    // With no wave sound of ours about, nothing is silenced, and Start comes
+                    // back at once too.
+                    if (c.nSound != IDC_SOUND_WAVE) {
+                        ClickButton(dlg, IDC_START_STOP);
+                        ClickButton(dlg, IDC_START_STOP);
+                        EXPECT_FALSE(hold.Expired()) << "Start waited behind a silence";
+                    }
+                    ClickButton(dlg, IDCANCEL);
+                    return;
+                }
                 releaseFailing();
                 dlg.DeliverTick(uOldId); // a callback of the old event, late
                 PumpFor(dlg, 50);
@@ -200,7 +214,7 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
             EXPECT_TRUE(hold.WaitHeld());
             EXPECT_FALSE(hold.Expired()) << "the close returned only once the call gave up";
             delete pDlg;
-            if (bByClose) {
+            if (end != End::Stop) {
                 releaseFailing();
             }
             EXPECT_EQ(rec.SoundsStarted(), nSounds) << "a sound after the stuck call returned";

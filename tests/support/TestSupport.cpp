@@ -244,6 +244,9 @@ MMRESULT WINAPI RecKillEvent(UINT uId) {
 BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
     if (!psz) {
         WinmmLock lock;
+        // Wine's silence stops the sound in progress, a click too, and waits for it.
+        for (int n = 0; lock.bTaken && Rec().nClicks != Rec().nClicksDone && n < 6000; ++n)
+            Sleep(1);
         Enter(Call::WaveStop, true);
         ++Rec().nWaveStops;
         return Sys().PlaySoundA(psz, h, f);

@@ -88,9 +88,9 @@ public:
         KillEvent
     };
     std::function<void(Call)> onCall;
-    // A silence (PlaySoundA(NULL)) holds winmm's own lock for as long as onCall holds it, and
-    // the timer's calls take that lock: as Wine's PlaySound does while it stops a playing
-    // sound on a server that has stopped answering.
+    // A silence (PlaySoundA(NULL)) holds winmm's own lock for as long as onCall holds it, or a
+    // click is in its call, and the timer's calls take that lock: as Wine's PlaySound does
+    // while it stops a playing sound on a server that has stopped answering.
     bool bSilenceHoldsWinmmLock = false;
 
     std::atomic<int> nBeginPeriod{0}, nEndPeriod{0}, nSetEvent{0}, nKillEvent{0};
