@@ -586,13 +586,30 @@ TEST(Engine, TheSoundPathIsHeldWarmOnlyWhileTheBeatRuns) {
     EXPECT_EQ(boxes.Count(), 0);
 }
 
-// A wave tick makes its two sound calls and nothing else; the sound thread finds out, within
-// about a second, that the file has gone or the device no longer opens, and the next tick
-// stops the beat.
+namespace {
+
+// Writes content over the file at strPath; false while another opener denies writing (Wine's
+// PlaySound does, while it plays the file).
+bool Rewrite(const std::string& strPath, const std::string& strContent) {
+    HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD dwWritten = 0;
+    WriteFile(hFile, strContent.data(), static_cast<DWORD>(strContent.size()), &dwWritten, nullptr);
+    CloseHandle(hFile);
+    return dwWritten == strContent.size();
+}
+
+} // namespace
+
+// A wave tick makes its two sound calls and nothing else; the check thread finds out, about
+// once a second at any tempo, that the file has gone, has been saved again as something that
+// does not play, or that the device no longer opens, and the beat stops.
 TEST(Engine, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
     using Call = MultimediaRecorder::Call;
-    for (bool bDeviceGone : {false, true}) {
-        SCOPED_TRACE(bDeviceGone ? "device gone" : "file deleted");
+    for (const char* pszCase : {"file deleted", "saved as text", "device gone"}) {
+        SCOPED_TRACE(pszCase);
         MultimediaRecorder rec;
         MessageBoxWatcher boxes;
         TempFile wave("tickora deleted.wav", MakeWaveFile(0.05));
@@ -615,14 +632,21 @@ TEST(Engine, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
             ClickButton(dlg, IDC_START_STOP);
             ASSERT_TRUE(PumpUntil(
                 dlg, [&] { return rec.nWaveStarts >= 2; }, 3000));
+            MoveSlider(dlg, 40);
             EXPECT_TRUE(dlg.Running());
             EXPECT_EQ(boxes.Count(), 0);
-            if (bDeviceGone) {
+            const std::string strCase = pszCase;
+            if (strCase == "device gone") {
                 rec.bNoWaveDevice = true;
             } else {
-                // While Wine plays the file it refuses to delete it: try again between beats.
+                // While Wine plays the file it refuses to change it: try again between beats.
                 ASSERT_TRUE(PumpUntil(
-                    dlg, [&] { return DeleteFileA(wave.Path().c_str()) != 0; }, 2000));
+                    dlg,
+                    [&] {
+                        return strCase == "file deleted" ? DeleteFileA(wave.Path().c_str()) != 0
+                                                         : Rewrite(wave.Path(), "Not a sound.");
+                    },
+                    2000));
             }
             EXPECT_TRUE(PumpUntil(
                 dlg, [&] { return boxes.Count() > 0; }, 3000));
@@ -630,6 +654,151 @@ TEST(Engine, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
             EXPECT_EQ(dlg.TickSoundChoice(), TickBuiltIn);
         });
         EXPECT_EQ(nOtherCallsOfTicks, 0) << "a wave tick made a call besides its sound";
+    }
+}
+
+namespace {
+
+// The check thread's opens of the file being saved again; the second finishes the save first.
+std::atomic<DWORD> s_dwCheckThread{0};
+std::atomic<int> s_nCheckOpens{0};
+std::string s_strSavedPath, s_strSaved;
+
+HANDLE WINAPI OpenFinishingTheSave(LPCSTR pszPath, DWORD dwAccess, DWORD dwShare,
+                                   LPSECURITY_ATTRIBUTES pSecurity, DWORD dwCreation,
+                                   DWORD dwFlags, HANDLE hTemplate) {
+    if (GetCurrentThreadId() == s_dwCheckThread && ++s_nCheckOpens == 2) {
+        for (int n = 0; n < 400 && !Rewrite(s_strSavedPath, s_strSaved); ++n)
+            Sleep(5);
+    }
+    return SystemWaveFileIo().CreateFileA(pszPath, dwAccess, dwShare, pSecurity, dwCreation,
+                                          dwFlags, hTemplate);
+}
+
+} // namespace
+
+// A sound editor saves the file while it beats: the check finds the header half written, looks
+// once more, by then the save is done, and the new file is taken as it is and beats on.
+TEST(Engine, AWaveFileSavedAgainIsCheckedAgainAndBeatsOn) {
+    using Call = MultimediaRecorder::Call;
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    TempFile wave("tickora saved again.wav", MakeWaveFile(0.05));
+    s_strSavedPath = wave.Path();
+    s_strSaved = MakeWaveFile(0.08);
+    s_nCheckOpens = 0;
+    s_dwCheckThread = CheckThreadId();
+    std::atomic<int> nChecks{0};
+    rec.onCall = [&](Call call) {
+        if (call == Call::FileStamp && GetCurrentThreadId() == s_dwCheckThread)
+            ++nChecks;
+    };
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        StartWaveFileBeat(dlg, wave.Path().c_str());
+        ASSERT_TRUE(PumpUntil(
+            dlg, [&] { return nChecks >= 1 && rec.nWaveStarts >= 1; }, 3000));
+        WaveFileIo().CreateFileA = OpenFinishingTheSave;
+        ASSERT_TRUE(PumpUntil(
+            dlg, [&] { return Rewrite(wave.Path(), s_strSaved.substr(0, 20)); }, 2000));
+        ASSERT_TRUE(PumpUntil(
+            dlg, [&] { return s_nCheckOpens >= 2; }, 4000));
+        // The check after next has begun: the next one found the file as it was taken.
+        int nAtSave = nChecks;
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return nChecks > nAtSave + 1; }, 4000));
+        EXPECT_EQ(s_nCheckOpens, 2) << "the saved file's stamp was not taken";
+        EXPECT_TRUE(dlg.Running());
+        EXPECT_EQ(boxes.Count(), 0);
+        ClickButton(dlg, IDC_START_STOP);
+    });
+    WaveFileIo().CreateFileA = SystemWaveFileIo().CreateFileA;
+}
+
+// A liveness check that hangs, as on a server that has stopped answering, counts as failed once
+// its bound has passed: the beat stops with the message and falls back to the click while the
+// check is still held, and the stop's silence and the release of the held handle have run.
+TEST(Engine, AHungLivenessCheckCountsAsFailedAndHoldsUpNoSilence) {
+    using Call = MultimediaRecorder::Call;
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    TickHold hold;
+    TempFile wave("tickora hung check.wav", MakeWaveFile(0.05));
+    const DWORD dwCheckThread = CheckThreadId(), dwSoundThread = SoundThreadId();
+    std::atomic<int> nSilences{0};
+    rec.onCall = [&](Call call) {
+        if (call == Call::FileStamp && GetCurrentThreadId() == dwCheckThread)
+            hold.Hold();
+        if (call == Call::WaveStop && GetCurrentThreadId() == dwSoundThread)
+            ++nSilences;
+    };
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        StartWaveFileBeat(dlg, wave.Path().c_str());
+        ASSERT_TRUE(hold.WaitHeld());
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return boxes.Count() > 0; }, 4000));
+        EXPECT_TRUE(WaitForSoundThread(1000)) << "the sound thread waits for the check";
+        EXPECT_FALSE(hold.Expired()) << "the check returned before the beat stopped";
+        ASSERT_EQ(boxes.Count(), 1);
+        EXPECT_EQ(boxes.Texts()[0], kCannotPlay);
+        EXPECT_FALSE(dlg.Running());
+        EXPECT_TRUE(IsChecked(dlg, IDC_SOUND_BUILTIN));
+        EXPECT_GE(nSilences, 1);
+        EXPECT_EQ(rec.nWaveOutCloses, rec.nWaveOutOpens) << "the sound path is still held";
+    });
+}
+
+// A wave start stuck until after Stop starts the file when it returns: it is silenced at once,
+// on its own thread, unless a tick of a newer run has gone on to its sound meanwhile, which
+// that silence would cut.
+TEST(Engine, AWaveStartBackAfterStopIsSilencedUnlessANewerRunHasSounded) {
+    using Call = MultimediaRecorder::Call;
+    for (bool bNewerRun : {false, true}) {
+        SCOPED_TRACE(bNewerRun ? "a newer run has sounded" : "stopped");
+        MultimediaRecorder rec;
+        MessageBoxWatcher boxes;
+        TickHold hold;
+        TempFile wave("tickora late start.wav", MakeWaveFile(0.05));
+        std::atomic<DWORD> dwLate{0};
+        std::atomic<int> nLateSilences{0};
+        rec.onCall = [&](Call call) {
+            if (GetCurrentThreadId() != dwLate)
+                return;
+            if (call == Call::WaveStart)
+                hold.Hold();
+            else if (call == Call::WaveStop && hold.WaitHeld(0))
+                ++nLateSilences;
+        };
+        CTestTickoraDlg dlg;
+        dlg.bSilentTicks = false;
+        RunModal(dlg, [&] {
+            StartWaveFileBeat(dlg, wave.Path().c_str());
+            ASSERT_TRUE(PumpUntil(
+                dlg, [&] { return rec.nWaveStarts > 0; }, 3000));
+            // A callback of the live event, on a thread of its own, held in its start.
+            UINT uLiveId = dlg.TimerId();
+            std::thread late([&, uLiveId] {
+                dwLate = GetCurrentThreadId();
+                dlg.DeliverTick(uLiveId);
+            });
+            ASSERT_TRUE(hold.WaitHeld());
+            ClickButton(dlg, IDC_START_STOP);
+            if (bNewerRun) {
+                ClickButton(dlg, IDC_START_STOP);
+                int nStarts = rec.nWaveStarts;
+                EXPECT_TRUE(PumpUntil(
+                    dlg, [&] { return rec.nWaveStarts > nStarts; }, 3000));
+            }
+            hold.Release();
+            late.join();
+            EXPECT_EQ(nLateSilences, bNewerRun ? 0 : 1);
+            EXPECT_EQ(boxes.Count(), 0);
+            if (dlg.Running())
+                ClickButton(dlg, IDC_START_STOP);
+        });
     }
 }
 
