@@ -751,6 +751,50 @@ TEST(Engine, AHungLivenessCheckCountsAsFailedAndHoldsUpNoSilence) {
     });
 }
 
+// A silence stuck behind a playing sound holds up the sound thread's later jobs, and no thread
+// more: they run in order once it returns, the held handle's opens and closes alternating, and
+// a silence of a run that a newer one has since sounded in is dropped rather than cut its tick.
+TEST(Engine, SilencesBehindAStuckOneRunInOrderAndAStaleOneIsDropped) {
+    using Call = MultimediaRecorder::Call;
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    TickHold hold;
+    TempFile wave("tickora stuck silence.wav", MakeWaveFile(0.05));
+    const DWORD dwSoundThread = SoundThreadId();
+    std::atomic<int> nSilences{0};
+    std::string strHandle; // 'o' for each open of the held handle, 'c' for each close
+    rec.onCall = [&](Call call) {
+        if (GetCurrentThreadId() != dwSoundThread)
+            return;
+        if (call == Call::WaveStop && ++nSilences == 1)
+            hold.Hold();
+        if (call == Call::DeviceOpen || call == Call::DeviceClose)
+            strHandle += call == Call::DeviceOpen ? 'o' : 'c';
+    };
+    CTestTickoraDlg dlg;
+    dlg.bSilentTicks = false;
+    RunModal(dlg, [&] {
+        StartWaveFileBeat(dlg, wave.Path().c_str());
+        for (int nRun = 1; nRun <= 3; ++nRun) {
+            int nStarts = rec.nWaveStarts;
+            ASSERT_TRUE(PumpUntil(
+                dlg, [&] { return rec.nWaveStarts > nStarts; }, 3000));
+            if (nRun < 3) {
+                ClickButton(dlg, IDC_START_STOP);
+                ASSERT_TRUE(hold.WaitHeld());
+                ClickButton(dlg, IDC_START_STOP);
+            }
+        }
+        EXPECT_EQ(nSilences, 1) << "a second thread was stuck";
+        hold.Release();
+        EXPECT_TRUE(WaitForSoundThread());
+        EXPECT_EQ(nSilences, 1) << "the silence of the second run cut a tick of the third";
+        EXPECT_EQ(strHandle, "ococo");
+        ClickButton(dlg, IDC_START_STOP);
+    });
+    EXPECT_FALSE(hold.Expired());
+}
+
 // A wave start stuck until after Stop starts the file when it returns: it is silenced at once,
 // on its own thread, unless a tick of a newer run has gone on to its sound meanwhile, which
 // that silence would cut.
