@@ -37,6 +37,9 @@ void StartWaveFileBeat(CTestTickoraDlg& dlg, const char* pszPath) {
     ClickButton(dlg, IDC_START_STOP);
 }
 
+// The event no longer exists: killing it again is refused.
+bool EventIsGone(UINT uId) { return SystemMultimedia().timeKillEvent(uId) != TIMERR_NOERROR; }
+
 std::string StartStopTip(CTestTickoraDlg& dlg) {
     return dlg.ToolTip()->GetText(dlg.GetDlgItem(IDC_START_STOP)).GetString();
 }
@@ -96,21 +99,20 @@ TEST(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
         EXPECT_TRUE(PumpUntil(
             dlg, [&] { return dlg.nTicks >= 3; }, 3000));
 
+        UINT uId = dlg.TimerId();
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_FALSE(dlg.Running());
         EXPECT_EQ(dlg.TimerId(), 0u);
+        // The event is gone once the sound thread has killed it, and a callback of it that was
+        // already on its way does nothing.
+        ASSERT_TRUE(WaitForSoundThread());
+        EXPECT_TRUE(EventIsGone(uId));
         int nAtStop = dlg.nTicks;
-        PumpFor(dlg, 600);
+        dlg.DeliverTick(uId);
         EXPECT_EQ(dlg.nTicks, nAtStop);
     });
 }
 
-namespace {
-
-// The event no longer exists: killing it again is refused.
-bool EventIsGone(UINT uId) { return SystemMultimedia().timeKillEvent(uId) != TIMERR_NOERROR; }
-
-} // namespace
 
 // Whatever call a tick, the sound thread or the check thread is stuck in, Stop and closing the
 // window return at once. When the call returns, nothing more is played or posted, even with the
@@ -269,6 +271,7 @@ TEST(Engine, AFailingTickNeverLosesTheEventOfARestart) {
             dlg, [&] { return boxes.Count() > 0; }, 2000));
         EXPECT_FALSE(dlg.Running());
         EXPECT_EQ(dlg.TimerId(), 0u);
+        ASSERT_TRUE(WaitForSoundThread()); // which kills a retired event
         EXPECT_TRUE(EventIsGone(uRestarted)) << "an event nobody can kill ticks on";
     });
 }
@@ -289,8 +292,8 @@ TEST(Engine, MovingTheSliderWhileRunningRetimesTheBeat) {
         EXPECT_NE(dlg.TimerId(), uFirstId);
         EXPECT_EQ(WindowText(dlg.GetDlgItem(IDC_TEMPO_TEXT)), "240 bpm");
         dlg.nTicks = 0;
-        PumpFor(dlg, 1120);
-        EXPECT_GE(dlg.nTicks, 3);
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return dlg.nTicks >= 3; }, 3000));
 
         // A notification that leaves the position alone rewrites the read-out only.
         SetWindowTextA(dlg.GetDlgItem(IDC_TEMPO_TEXT), "stale");
@@ -330,23 +333,26 @@ TEST(Engine, EachTickUsesTheSourceCheckedAtThatMoment) {
         dlg.SetWaveFileForTest(wave.Path().c_str());
         MoveSlider(dlg, 240);
         ClickButton(dlg, IDC_START_STOP);
-        PumpFor(dlg, 700);
-        EXPECT_GE(rec.nClicks, 2);
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return rec.nClicks >= 2; }, 3000));
         EXPECT_EQ(rec.nWaveStarts, 0);
 
         ChooseRadio(dlg, IDC_SOUND_SPEAKER);
         EXPECT_TRUE(dlg.Running());
-        PumpFor(dlg, 300); // let a click in progress finish
-        int nClicks = rec.nClicks;
+        // The tick after the one in progress is the first that may beep.
         int nTicks = dlg.nTicks;
-        PumpFor(dlg, 700);
-        EXPECT_GT(dlg.nTicks, nTicks);
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return dlg.nTicks > nTicks + 1 && rec.nBeeps > 0; }, 3000));
+        int nClicks = rec.nClicks;
+        nTicks = dlg.nTicks;
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return dlg.nTicks > nTicks + 1; }, 3000));
         EXPECT_EQ(rec.nClicks, nClicks);
         EXPECT_EQ(rec.nWaveStarts, 0);
 
         ChooseRadio(dlg, IDC_SOUND_WAVE);
-        PumpFor(dlg, 700);
-        EXPECT_GE(rec.nWaveStarts, 2);
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return rec.nWaveStarts >= 2; }, 3000));
         EXPECT_EQ(rec.LastWavePath(), wave.Path());
         EXPECT_EQ(rec.nClicks, nClicks);
         EXPECT_TRUE(dlg.Running());
@@ -370,9 +376,11 @@ TEST(Engine, AChoiceMadeWhileAClickPlaysWaitsForTheNextTick) {
     };
     RunModal(dlg, [&] {
         ClickButton(dlg, IDC_START_STOP); // 120 bpm: the next tick is 500 ms after the first
+        // Once the click is back and the timer's thread has run its next callback, the first
+        // tick is over.
         ASSERT_TRUE(PumpUntil(
-            dlg, [&] { return rec.nClicks > 0; }, 2000));
-        PumpFor(dlg, 250);
+            dlg, [&] { return rec.nClicksDone > 0; }, 2000));
+        ASSERT_TRUE(WaitForTimerThread());
         EXPECT_EQ(rec.nClicks, 1);
         EXPECT_EQ(rec.nWaveStops + rec.nWaveStarts, 0) << "the click's tick went on to the wave";
         EXPECT_TRUE(dlg.Running());
@@ -870,9 +878,9 @@ TEST(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
     dlg.bSilentTicks = false;
     RunModal(dlg, [&] {
         StartWaveFileBeat(dlg, wave.Path().c_str());
-        PumpFor(dlg, 800);
+        EXPECT_TRUE(PumpUntil(
+            dlg, [&] { return rec.nWaveStarts >= 2; }, 3000));
         EXPECT_TRUE(dlg.Running());
-        EXPECT_GE(rec.nWaveStarts, 2);
         EXPECT_EQ(rec.LastWavePath(), wave.Path());
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_GE(rec.nWaveStops, 1); // stopping cuts the wave sound off
