@@ -44,9 +44,22 @@ std::string StartStopTip(CTestTickoraDlg& dlg) {
     return dlg.ToolTip()->GetText(dlg.GetDlgItem(IDC_START_STOP)).GetString();
 }
 
+// The panel most tests drive, playing its ticks: its multimedia calls recorded, its message
+// boxes watched, and a short wave file at hand.
+class Engine : public ::testing::Test {
+protected:
+    Engine() { dlg.bSilentTicks = false; }
+    void Run(const std::function<void()>& script) { RunModal(dlg, script); }
+
+    MultimediaRecorder rec;
+    MessageBoxWatcher boxes;
+    TempFile wave{"tickora engine.wav", MakeWaveFile(0.05)};
+    CTestTickoraDlg dlg;
+};
+
 } // namespace
 
-TEST(Engine, ResolutionIsNegotiatedAtConstructionAndReleasedAtDestruction) {
+TEST(EngineCases, ResolutionIsNegotiatedAtConstructionAndReleasedAtDestruction) {
     struct Case {
         TIMECAPS caps;
         UINT uExpected;
@@ -66,7 +79,7 @@ TEST(Engine, ResolutionIsNegotiatedAtConstructionAndReleasedAtDestruction) {
     }
 }
 
-TEST(Engine, FailingDeviceCapabilitiesRequestNoResolution) {
+TEST(EngineCases, FailingDeviceCapabilitiesRequestNoResolution) {
     MultimediaRecorder rec;
     rec.bFailDevCaps = true;
     {
@@ -83,10 +96,8 @@ TEST(Engine, FailingDeviceCapabilitiesRequestNoResolution) {
     EXPECT_EQ(rec.nEndPeriod, 0);
 }
 
-TEST(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
-    MultimediaRecorder rec;
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+TEST_F(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
+    Run([&] {
         MoveSlider(dlg, 240);
         int nKillsBefore = rec.nKillEvent;
         ClickButton(dlg, IDC_START_STOP);
@@ -119,7 +130,7 @@ TEST(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
 // dialog gone. Whatever the choice is by then, Stop and the close silence a wave file that may
 // still play. A silence held holds winmm's own lock, as Wine's does when it stops a sound on a
 // server that does not answer: the dialog's thread must make no timer call behind it.
-TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
+TEST(EngineCases, StopAndCloseNeverWaitForAStuckCall) {
     using Call = MultimediaRecorder::Call;
     enum class On { Tick, Sound, Check };
     struct Case {
@@ -227,7 +238,7 @@ TEST(Engine, StopAndCloseNeverWaitForAStuckCall) {
 
 // A tick that holds the dialog makes no call that can wait before it lets go, so the close waits
 // for it rather than free what the tick is about to read.
-TEST(Engine, TheCloseWaitsForATickThatHoldsTheDialog) {
+TEST(EngineCases, TheCloseWaitsForATickThatHoldsTheDialog) {
     TickHold hold;
     CTestTickoraDlg dlg;
     dlg.onTickInHand = [&] { hold.Hold(); };
@@ -248,8 +259,7 @@ TEST(Engine, TheCloseWaitsForATickThatHoldsTheDialog) {
 
 // The failing tick has killed its own event and is held before it finishes; a restart from
 // the slider meanwhile must not lose the new event to the tick's bookkeeping.
-TEST(Engine, AFailingTickNeverLosesTheEventOfARestart) {
-    MultimediaRecorder rec;
+TEST_F(Engine, AFailingTickNeverLosesTheEventOfARestart) {
     rec.bFailWavePlay = true;
     TickHold hold;
     rec.onCall = [&](MultimediaRecorder::Call call) {
@@ -257,11 +267,7 @@ TEST(Engine, AFailingTickNeverLosesTheEventOfARestart) {
             GetCurrentThreadId() != rec.DialogThread())
             hold.Hold();
     };
-    MessageBoxWatcher boxes;
-    TempFile wave("tickora refused.wav", MakeWaveFile(0.05));
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+    Run([&] {
         StartWaveFileBeat(dlg, wave.Path().c_str());
         ASSERT_TRUE(hold.WaitHeld());
         MoveSlider(dlg, 40);
@@ -276,10 +282,8 @@ TEST(Engine, AFailingTickNeverLosesTheEventOfARestart) {
     });
 }
 
-TEST(Engine, MovingTheSliderWhileRunningRetimesTheBeat) {
-    MultimediaRecorder rec;
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+TEST_F(Engine, MovingTheSliderWhileRunningRetimesTheBeat) {
+    Run([&] {
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_EQ(rec.uLastDelay, 500u);
         UINT uFirstId = dlg.TimerId();
@@ -309,10 +313,8 @@ TEST(Engine, MovingTheSliderWhileRunningRetimesTheBeat) {
     });
 }
 
-TEST(Engine, SliderWhileStoppedChangesTheTempoOnly) {
-    MultimediaRecorder rec;
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+TEST_F(Engine, SliderWhileStoppedChangesTheTempoOnly) {
+    Run([&] {
         MoveSlider(dlg, 96);
         EXPECT_EQ(dlg.Tempo(), 96);
         EXPECT_EQ(WindowText(dlg.GetDlgItem(IDC_TEMPO_TEXT)), "96 bpm");
@@ -323,13 +325,8 @@ TEST(Engine, SliderWhileStoppedChangesTheTempoOnly) {
     });
 }
 
-TEST(Engine, EachTickUsesTheSourceCheckedAtThatMoment) {
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
-    TempFile wave("tickora engine tick.wav", MakeWaveFile(0.05));
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+TEST_F(Engine, EachTickUsesTheSourceCheckedAtThatMoment) {
+    Run([&] {
         dlg.SetWaveFileForTest(wave.Path().c_str());
         MoveSlider(dlg, 240);
         ClickButton(dlg, IDC_START_STOP);
@@ -364,17 +361,13 @@ TEST(Engine, EachTickUsesTheSourceCheckedAtThatMoment) {
 // A click lasts ~120 ms on the timer's thread; a choice made meanwhile (here Wave File with no
 // file yet, as a click on that radio button makes it) must wait for the next tick, not send
 // the same tick on to the wave file as well.
-TEST(Engine, AChoiceMadeWhileAClickPlaysWaitsForTheNextTick) {
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
+TEST_F(Engine, AChoiceMadeWhileAClickPlaysWaitsForTheNextTick) {
     std::atomic<bool> bSwitched{false};
     rec.onCall = [&](MultimediaRecorder::Call call) {
         if (call == MultimediaRecorder::Call::Click && !bSwitched.exchange(true))
             dlg.SetTickSoundMember(TickWaveFile);
     };
-    RunModal(dlg, [&] {
+    Run([&] {
         ClickButton(dlg, IDC_START_STOP); // 120 bpm: the next tick is 500 ms after the first
         // Once the click is back and the timer's thread has run its next callback, the first
         // tick is over.
@@ -393,12 +386,8 @@ TEST(Engine, AChoiceMadeWhileAClickPlaysWaitsForTheNextTick) {
 // A tick that the timer delivers while Wave File with no file is being chosen, between the
 // choice and the stop, must not see the new choice: it would report a failure over the file
 // dialog and reset the choice.
-TEST(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+TEST_F(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
+    Run([&] {
         ClickButton(dlg, IDC_START_STOP);
         UINT uLiveId = dlg.TimerId();
         for (int n : {IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_SOUND_WAVE})
@@ -429,11 +418,8 @@ TEST(Engine, ATickDuringTheChoiceOfWaveFileWithNoFileKeepsTheOldChoice) {
     });
 }
 
-TEST(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+TEST_F(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
+    Run([&] {
         ClickButton(dlg, IDC_START_STOP);
         ASSERT_TRUE(dlg.Running());
         ChooseRadio(dlg, IDC_SOUND_WAVE); // the file dialog is cancelled
@@ -446,11 +432,8 @@ TEST(Engine, WaveFileWithNoFileChosenStopsAndOpensTheFileDialog) {
     });
 }
 
-TEST(Engine, SelectConfirmedSetsTheFileAndChoiceCancelledChangesNothing) {
-    MessageBoxWatcher boxes;
-    TempFile wave("tickora chosen.wav", MakeWaveFile(0.05));
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+TEST_F(Engine, SelectConfirmedSetsTheFileAndChoiceCancelledChangesNothing) {
+    Run([&] {
         ClickButton(dlg, IDC_SELECT_WAVE); // cancelled
         EXPECT_EQ(boxes.FileDialogsSeen(), 1);
         EXPECT_STREQ(dlg.WaveFile(), "/none/");
@@ -473,12 +456,9 @@ TEST(Engine, SelectConfirmedSetsTheFileAndChoiceCancelledChangesNothing) {
     EXPECT_EQ(boxes.Count(), 0);
 }
 
-TEST(Engine, RefusedTimerReportsAndStaysRunningUntilTheNextPress) {
-    MultimediaRecorder rec;
+TEST_F(Engine, RefusedTimerReportsAndStaysRunningUntilTheNextPress) {
     rec.bFailTimeSetEvent = true;
-    MessageBoxWatcher boxes;
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+    Run([&] {
         ClickButton(dlg, IDC_START_STOP);
         ASSERT_EQ(boxes.Count(), 1);
         EXPECT_EQ(boxes.Texts()[0], kNoTimer);
@@ -529,7 +509,7 @@ void ExpectWaveTickFailure(const std::string& strPath, bool bNoWaveDevice = fals
 
 } // namespace
 
-TEST(Engine, WaveFileThatCannotBePlayedStopsAndFallsBackToTheClick) {
+TEST(EngineCases, WaveFileThatCannotBePlayedStopsAndFallsBackToTheClick) {
     ExpectWaveTickFailure("/none/");
     char szTemp[MAX_PATH];
     GetTempPathA(sizeof szTemp, szTemp);
@@ -557,7 +537,7 @@ TEST(Engine, WaveFileThatCannotBePlayedStopsAndFallsBackToTheClick) {
 
 // One idle wave-out handle is held from Start until the beat stops, whichever way it stops;
 // when none can be had, the beat goes on without a word.
-TEST(Engine, TheSoundPathIsHeldWarmOnlyWhileTheBeatRuns) {
+TEST(EngineCases, TheSoundPathIsHeldWarmOnlyWhileTheBeatRuns) {
     MultimediaRecorder rec;
     MessageBoxWatcher boxes;
     {
@@ -614,7 +594,7 @@ bool Rewrite(const std::string& strPath, const std::string& strContent) {
 // A wave tick makes its two sound calls and nothing else; the check thread finds out, about
 // once a second at any tempo, that the file has gone, has been saved again as something that
 // does not play, or that the device no longer opens, and the beat stops.
-TEST(Engine, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
+TEST(EngineCases, WaveFileDeletedOrDeviceGoneAfterTheChoiceStopsTheBeat) {
     using Call = MultimediaRecorder::Call;
     for (const char* pszCase : {"file deleted", "saved as text", "device gone"}) {
         SCOPED_TRACE(pszCase);
@@ -687,11 +667,8 @@ HANDLE WINAPI OpenFinishingTheSave(LPCSTR pszPath, DWORD dwAccess, DWORD dwShare
 
 // A sound editor saves the file while it beats: the check finds the header half written, looks
 // once more, by then the save is done, and the new file is taken as it is and beats on.
-TEST(Engine, AWaveFileSavedAgainIsCheckedAgainAndBeatsOn) {
+TEST_F(Engine, AWaveFileSavedAgainIsCheckedAgainAndBeatsOn) {
     using Call = MultimediaRecorder::Call;
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
-    TempFile wave("tickora saved again.wav", MakeWaveFile(0.05));
     s_strSavedPath = wave.Path();
     s_strSaved = MakeWaveFile(0.08);
     s_nCheckOpens = 0;
@@ -701,9 +678,7 @@ TEST(Engine, AWaveFileSavedAgainIsCheckedAgainAndBeatsOn) {
         if (call == Call::FileStamp && GetCurrentThreadId() == s_dwCheckThread)
             ++nChecks;
     };
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+    Run([&] {
         StartWaveFileBeat(dlg, wave.Path().c_str());
         ASSERT_TRUE(PumpUntil(
             dlg, [&] { return nChecks >= 1 && rec.nWaveStarts >= 1; }, 3000));
@@ -727,12 +702,9 @@ TEST(Engine, AWaveFileSavedAgainIsCheckedAgainAndBeatsOn) {
 // A liveness check that hangs, as on a server that has stopped answering, counts as failed once
 // its bound has passed: the beat stops with the message and falls back to the click while the
 // check is still held, and the stop's silence and the release of the held handle have run.
-TEST(Engine, AHungLivenessCheckCountsAsFailedAndHoldsUpNoSilence) {
+TEST_F(Engine, AHungLivenessCheckCountsAsFailedAndHoldsUpNoSilence) {
     using Call = MultimediaRecorder::Call;
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
     TickHold hold;
-    TempFile wave("tickora hung check.wav", MakeWaveFile(0.05));
     const DWORD dwCheckThread = CheckThreadId(), dwSoundThread = SoundThreadId();
     std::atomic<int> nSilences{0};
     rec.onCall = [&](Call call) {
@@ -741,9 +713,7 @@ TEST(Engine, AHungLivenessCheckCountsAsFailedAndHoldsUpNoSilence) {
         if (call == Call::WaveStop && GetCurrentThreadId() == dwSoundThread)
             ++nSilences;
     };
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+    Run([&] {
         StartWaveFileBeat(dlg, wave.Path().c_str());
         ASSERT_TRUE(hold.WaitHeld());
         EXPECT_TRUE(PumpUntil(
@@ -762,12 +732,9 @@ TEST(Engine, AHungLivenessCheckCountsAsFailedAndHoldsUpNoSilence) {
 // A silence stuck behind a playing sound holds up the sound thread's later jobs, and no thread
 // more: they run in order once it returns, the held handle's opens and closes alternating, and
 // a silence of a run that a newer one has since sounded in is dropped rather than cut its tick.
-TEST(Engine, SilencesBehindAStuckOneRunInOrderAndAStaleOneIsDropped) {
+TEST_F(Engine, SilencesBehindAStuckOneRunInOrderAndAStaleOneIsDropped) {
     using Call = MultimediaRecorder::Call;
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
     TickHold hold;
-    TempFile wave("tickora stuck silence.wav", MakeWaveFile(0.05));
     const DWORD dwSoundThread = SoundThreadId();
     std::atomic<int> nSilences{0};
     std::string strHandle; // 'o' for each open of the held handle, 'c' for each close
@@ -779,9 +746,7 @@ TEST(Engine, SilencesBehindAStuckOneRunInOrderAndAStaleOneIsDropped) {
         if (call == Call::DeviceOpen || call == Call::DeviceClose)
             strHandle += call == Call::DeviceOpen ? 'o' : 'c';
     };
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+    Run([&] {
         StartWaveFileBeat(dlg, wave.Path().c_str());
         for (int nRun = 1; nRun <= 3; ++nRun) {
             int nStarts = rec.nWaveStarts;
@@ -806,7 +771,7 @@ TEST(Engine, SilencesBehindAStuckOneRunInOrderAndAStaleOneIsDropped) {
 // A wave start stuck until after Stop starts the file when it returns: it is silenced at once,
 // on its own thread, unless a tick of a newer run has gone on to its sound meanwhile, which
 // that silence would cut.
-TEST(Engine, AWaveStartBackAfterStopIsSilencedUnlessANewerRunHasSounded) {
+TEST(EngineCases, AWaveStartBackAfterStopIsSilencedUnlessANewerRunHasSounded) {
     using Call = MultimediaRecorder::Call;
     for (bool bNewerRun : {false, true}) {
         SCOPED_TRACE(bNewerRun ? "a newer run has sounded" : "stopped");
@@ -854,14 +819,9 @@ TEST(Engine, AWaveStartBackAfterStopIsSilencedUnlessANewerRunHasSounded) {
     }
 }
 
-TEST(Engine, RefusedWavePlaybackIsReportedLikeAMissingFile) {
-    MultimediaRecorder rec;
+TEST_F(Engine, RefusedWavePlaybackIsReportedLikeAMissingFile) {
     rec.bFailWavePlay = true;
-    MessageBoxWatcher boxes;
-    TempFile wave("tickora refused.wav", MakeWaveFile(0.05));
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+    Run([&] {
         StartWaveFileBeat(dlg, wave.Path().c_str());
         EXPECT_TRUE(PumpUntil(
             dlg, [&] { return !dlg.Running() && boxes.Count() == 1; }, 2000));
@@ -869,19 +829,15 @@ TEST(Engine, RefusedWavePlaybackIsReportedLikeAMissingFile) {
     });
 }
 
-TEST(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
+TEST_F(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
     // "Täkt Ürger é.wav" in the ANSI code page 1252.
-    TempFile wave("T\xE4kt \xDCrger \xE9.wav", MakeWaveFile(0.05));
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
-        StartWaveFileBeat(dlg, wave.Path().c_str());
+    TempFile accented("T\xE4kt \xDCrger \xE9.wav", MakeWaveFile(0.05));
+    Run([&] {
+        StartWaveFileBeat(dlg, accented.Path().c_str());
         EXPECT_TRUE(PumpUntil(
             dlg, [&] { return rec.nWaveStarts >= 2; }, 3000));
         EXPECT_TRUE(dlg.Running());
-        EXPECT_EQ(rec.LastWavePath(), wave.Path());
+        EXPECT_EQ(rec.LastWavePath(), accented.Path());
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_GE(rec.nWaveStops, 1); // stopping cuts the wave sound off
     });
@@ -903,8 +859,7 @@ std::string MakeLyingWaveFile() {
 
 // Only a disk file whose header holds up is taken: a pipe or a device would hand over whatever
 // arrives on it, or nothing, ever.
-TEST(Engine, AChosenPathThatIsNoPlayableDiskFileIsRefusedAndThePreviousChoiceStays) {
-    MessageBoxWatcher boxes;
+TEST_F(Engine, AChosenPathThatIsNoPlayableDiskFileIsRefusedAndThePreviousChoiceStays) {
     TempFile good("tickora good.wav", MakeWaveFile(0.05));
     TempFile lying("tickora lying header.wav", MakeLyingWaveFile());
     const char szPipe[] = "\\\\.\\pipe\\tickora wave";
@@ -913,8 +868,7 @@ TEST(Engine, AChosenPathThatIsNoPlayableDiskFileIsRefusedAndThePreviousChoiceSta
     ASSERT_NE(hPipe, INVALID_HANDLE_VALUE);
     char szTemp[MAX_PATH];
     GetTempPathA(sizeof szTemp, szTemp);
-    CTestTickoraDlg dlg;
-    RunModal(dlg, [&] {
+    Run([&] {
         dlg.ChooseWaveFileForTest(good.Path().c_str());
         ASSERT_EQ(boxes.Count(), 0);
         int nBoxes = 0;
@@ -940,15 +894,11 @@ void CALLBACK CountTimerCall(HWND, UINT, UINT_PTR, DWORD) { ++s_nTimerCalls; }
 // beat: the panel takes messages meanwhile, each choice gives up and says so, a stalled check
 // is never joined by a second, and the beat goes on with the file it had. Stop and closing the
 // window return while the read still hangs.
-TEST(Engine, AWaveFileReadThatStallsNeverHoldsUpThePanel) {
-    MultimediaRecorder rec;
-    MessageBoxWatcher boxes;
+TEST_F(Engine, AWaveFileReadThatStallsNeverHoldsUpThePanel) {
     WaveFileReadStall stall;
     TempFile playing("tickora playing.wav", MakeWaveFile(0.05));
     TempFile stalling("tickora on a dropped share.wav", MakeWaveFile(0.05));
-    CTestTickoraDlg dlg;
-    dlg.bSilentTicks = false;
-    RunModal(dlg, [&] {
+    Run([&] {
         dlg.ChooseWaveFileForTest(playing.Path().c_str());
         MoveSlider(dlg, 240);
         ClickButton(dlg, IDC_START_STOP);
