@@ -21,8 +21,8 @@ namespace {
 //
 // Threads. Ticks run on the timer service's thread; the dialog's thread runs everything else,
 // and hands what may wait on a server, a driver or a disk to workers: the sound thread
-// (silences, the held handle's open and close, killing a retired event; a failing tick kills
-// its own on the timer's thread), the check thread (the
+// (silences, the held handle's open and close), a thread that kills retired events (a failing
+// tick kills its own on the timer's thread), the check thread (the
 // liveness check of a beating wave file), and a thread for each chosen file's check. [The
 // chosen-file check threads: how many there can be, and what each waits for, is told where
 // they are started.]
@@ -45,8 +45,8 @@ namespace {
 // callback in flight (no TIME_KILL_SYNCHRONOUS): our tests hold calls above winmm and cannot
 // show it. (b) But Wine's timeSetEvent and timeKillEvent take winmm's own lock, and Wine's
 // PlaySound holds that lock while it stops a sound in progress (waveOutReset), which waits for
-// a server that has stopped answering. So the dialog thread kills no event itself (the sound
-// thread does, and only when there is one), and silences only while a wave sound of ours may
+// a server that has stopped answering. So the dialog thread kills no event itself (a worker
+// does, and only when there is one), and silences only while a wave sound of ours may
 // play, never a click. A Start while a tick's or a silence's stop of a wave sound is stuck
 // there still waits in timeSetEvent: that wait is Wine's. (c) PostMessageA and the critical
 // sections of Sync.h never wait on another thread's calls.
@@ -124,9 +124,9 @@ BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
 }
 
 // The id is retired under the gate, and from then on every callback of the old event, late
-// ones included, finds it retired and does nothing. The event itself is killed by the sound
-// thread: timeKillEvent takes winmm's own lock, which Wine's PlaySound holds while it stops a
-// playing sound on a server that has stopped answering (see the block above).
+// ones included, finds it retired and does nothing. The event itself is killed by a worker:
+// timeKillEvent takes winmm's own lock, which Wine's PlaySound holds while it stops a playing
+// sound on a server that has stopped answering (see the block above).
 void CTickoraDlg::KillTickTimer() {
     UINT uId;
     {
@@ -134,7 +134,7 @@ void CTickoraDlg::KillTickTimer() {
         uId = m_pTicks->uTimerId.exchange(0);
     }
     if (uId != 0)
-        PostSoundJob([uId] { Multimedia().timeKillEvent(uId); });
+        PostTimerJob([uId] { Multimedia().timeKillEvent(uId); });
 }
 
 void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, DWORD_PTR,

@@ -71,6 +71,11 @@ void PostSoundJob(std::function<void()> job) {
     Post(*s_pQueue, std::move(job));
 }
 
+void PostTimerJob(std::function<void()> job) {
+    static JobQueue* s_pQueue = StartQueue();
+    Post(*s_pQueue, std::move(job));
+}
+
 void PostCheckJob(std::function<void()> job) {
     static JobQueue* s_pQueue = StartQueue();
     Post(*s_pQueue, std::move(job));

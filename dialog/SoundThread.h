@@ -17,6 +17,10 @@ CUniqueThread StartThread(std::function<void()> fn);
 // Queues job for the sound thread, which runs jobs one at a time in the order posted.
 // Never waits for a job, nor for the sound thread.
 void PostSoundJob(std::function<void()> job);
+// The same for the timer's thread of ours, which kills retired events: timeKillEvent may wait
+// for winmm's own lock, and must not wait behind the sound thread's jobs either, or events
+// would pile up while it is stuck (Wine gives a process 16).
+void PostTimerJob(std::function<void()> job);
 // The same for the check thread, which makes the liveness checks of a beating wave file: one
 // that hangs holds up no silence and no handle of the sound thread.
 void PostCheckJob(std::function<void()> job);

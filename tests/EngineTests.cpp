@@ -114,9 +114,9 @@ TEST_F(Engine, StartTicksEveryPeriodAndStopEndsTheTicks) {
         ClickButton(dlg, IDC_START_STOP);
         EXPECT_FALSE(dlg.Running());
         EXPECT_EQ(dlg.TimerId(), 0u);
-        // The event is gone once the sound thread has killed it, and a callback of it that was
-        // already on its way does nothing.
-        ASSERT_TRUE(WaitForSoundThread());
+        // The event is gone once it has been killed, and a callback of it that was already on
+        // its way does nothing.
+        ASSERT_TRUE(WaitForKilledEvents());
         EXPECT_TRUE(EventIsGone(uId));
         int nAtStop = dlg.nTicks;
         dlg.DeliverTick(uId);
@@ -277,7 +277,7 @@ TEST_F(Engine, AFailingTickNeverLosesTheEventOfARestart) {
             dlg, [&] { return boxes.Count() > 0; }, 2000));
         EXPECT_FALSE(dlg.Running());
         EXPECT_EQ(dlg.TimerId(), 0u);
-        ASSERT_TRUE(WaitForSoundThread()); // which kills a retired event
+        ASSERT_TRUE(WaitForKilledEvents());
         EXPECT_TRUE(EventIsGone(uRestarted)) << "an event nobody can kill ticks on";
     });
 }

@@ -304,9 +304,11 @@ MultimediaRecorder::MultimediaRecorder() : m_dwDialogThread(GetCurrentThreadId()
     WaveFileIo().GetFileAttributesExA = RecFileAttributes;
 }
 
-// Jobs of the sound thread posted meanwhile are recorded too.
+// Jobs of the workers posted meanwhile are recorded too.
 MultimediaRecorder::~MultimediaRecorder() {
     EXPECT_TRUE(WaitForSoundThread());
+    EXPECT_TRUE(WaitForKilledEvents());
+    EXPECT_NE(CheckThreadId(), 0u);
     EXPECT_EQ(nCallsWithTicksHeld, 0) << "a multimedia call made while holding the tick gate";
     EXPECT_EQ(nSoundCallsOfThePanel, 0) << "a sound call on the dialog's thread";
     Multimedia() = SystemMultimedia();
@@ -388,10 +390,11 @@ bool TickHold::WaitReturned(DWORD dwTimeoutMs) {
 
 namespace {
 
-// Runs fn on the sound thread and waits for it.
-bool RunOnSoundThread(std::function<void()> fn, DWORD dwTimeoutMs) {
+// Runs fn on the worker that post feeds and waits for it.
+bool RunOnWorker(void (*post)(std::function<void()>), std::function<void()> fn,
+                 DWORD dwTimeoutMs) {
     auto hDone = std::shared_ptr<void>(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
-    PostSoundJob([hDone, fn] {
+    post([hDone, fn] {
         fn();
         SetEvent(hDone.get());
     });
@@ -405,17 +408,16 @@ void CALLBACK SignalEvent(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
 } // namespace
 
 bool WaitForSoundThread(DWORD dwTimeoutMs) {
-    return RunOnSoundThread([] {}, dwTimeoutMs);
+    return RunOnWorker(PostSoundJob, [] {}, dwTimeoutMs);
+}
+
+bool WaitForKilledEvents(DWORD dwTimeoutMs) {
+    return RunOnWorker(PostTimerJob, [] {}, dwTimeoutMs);
 }
 
 DWORD CheckThreadId() {
     auto pId = std::make_shared<std::atomic<DWORD>>(0);
-    auto hDone = std::shared_ptr<void>(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
-    PostCheckJob([pId, hDone] {
-        *pId = GetCurrentThreadId();
-        SetEvent(hDone.get());
-    });
-    WaitForSingleObject(hDone.get(), 5000);
+    RunOnWorker(PostCheckJob, [pId] { *pId = GetCurrentThreadId(); }, 5000);
     return *pId;
 }
 
@@ -431,7 +433,7 @@ bool WaitForTimerThread(DWORD dwTimeoutMs) {
 
 DWORD SoundThreadId() {
     auto pId = std::make_shared<std::atomic<DWORD>>(0);
-    RunOnSoundThread([pId] { *pId = GetCurrentThreadId(); }, 5000);
+    RunOnWorker(PostSoundJob, [pId] { *pId = GetCurrentThreadId(); }, 5000);
     return *pId;
 }
 

@@ -148,6 +148,8 @@ bool WaitForSoundThread(DWORD dwTimeoutMs = 5000);
 // Waits until the timer service has delivered every callback that was due: a one-shot event
 // of its own comes after them on the same thread.
 bool WaitForTimerThread(DWORD dwTimeoutMs = 5000);
+// Waits until every retired event posted for killing before has been killed.
+bool WaitForKilledEvents(DWORD dwTimeoutMs = 5000);
 DWORD SoundThreadId();
 DWORD CheckThreadId();
 
