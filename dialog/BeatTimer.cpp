@@ -21,9 +21,10 @@ namespace {
 //
 // Threads. Ticks run on the timer service's thread; the dialog's thread runs everything else,
 // and hands what may wait on a server, a driver or a disk to workers: the sound thread
-// (silences, the held handle's open and close), a thread that kills retired events (a failing
-// tick kills its own on the timer's thread), the check thread (the
-// liveness check of a beating wave file), and a thread for each chosen file's check. [The
+// (silences, the held handle's open and close, the device part of the liveness check), a
+// thread that kills retired events (a failing tick kills its own on the timer's thread), the
+// check thread (the file part of the liveness check of a beating wave file: a share that
+// stalls holds up no silence), and a thread for each chosen file's check. [The
 // chosen-file check threads: how many there can be, and what each waits for, is told where
 // they are started.]
 //
@@ -48,7 +49,11 @@ namespace {
 // a server that has stopped answering. So the dialog thread kills no event itself (a worker
 // does, and only when there is one), and silences only while a wave sound of ours may
 // play, never a click. A Start while a tick's or a silence's stop of a wave sound is stuck
-// there still waits in timeSetEvent: that wait is Wine's. (c) PostMessageA and the critical
+// there still waits in timeSetEvent: that wait is Wine's. (c) Devices are opened and closed by
+// one thread of ours, the sound thread (ticks' own sounds aside): opened and closed on two at
+// once around a server's return, Wine lost the completion of every later click. On a hung
+// server the device part of a liveness check holds up the silences behind it, which would wait
+// on that server themselves; its bound still stops the beat. (d) PostMessageA and the critical
 // sections of Sync.h never wait on another thread's calls.
 //
 // Sound after Stop. A stop retires the event under the gate and returns without waiting for

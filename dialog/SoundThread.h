@@ -21,6 +21,6 @@ void PostSoundJob(std::function<void()> job);
 // for winmm's own lock, and must not wait behind the sound thread's jobs either, or events
 // would pile up while it is stuck (Wine gives a process 16).
 void PostTimerJob(std::function<void()> job);
-// The same for the check thread, which makes the liveness checks of a beating wave file: one
-// that hangs holds up no silence and no handle of the sound thread.
+// The same for the check thread, which makes the file calls of the liveness check of a
+// beating wave file: one stalled on a share holds up no silence and no handle.
 void PostCheckJob(std::function<void()> job);

@@ -66,6 +66,13 @@ struct TickShared {
     CUniqueWaveOut hWarmWaveOut;
 };
 
+// What the file's part of a liveness check found, for the device's part.
+struct WaveFileSeen {
+    WaveFileCheck check;
+    unsigned nChoice = 0;
+    bool bSavedAgain = false; // the stamp had changed: check holds the file read again
+};
+
 // One tick's sound, taken from the dialog before any sound call.
 struct TickToPlay {
     std::shared_ptr<TickShared> pShared;
@@ -125,7 +132,8 @@ protected:
     static bool PlayWaveFileTick(const TickToPlay& tick);
     static bool PostIfLive(const TickToPlay& tick, UINT uMsg, WPARAM wParam, bool bRetire = false,
                            std::atomic<bool>* pbOnce = nullptr);
-    static bool CheckWaveFileStillPlays(TickShared& shared);
+    static WaveFileSeen LookAtWaveFileAgain(TickShared& shared);
+    static bool DeviceOpensForWaveFile(TickShared& shared, WaveFileSeen& seen);
     void RearmWaveFileCheck();
     void AskWhetherWaveFileStillPlays();
     bool ChosenFilePlays();

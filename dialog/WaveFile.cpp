@@ -137,14 +137,12 @@ bool OpensDeviceFor(const WaveFormatBlob& format) {
     return true;
 }
 
-WaveFileCheck CheckWaveFileAgain(const char* pszPath) {
+WaveFileCheck ReadSavedWaveFile(const char* pszPath) {
     WaveFileCheck check = ReadWaveFileCheck(pszPath);
     if (!check.HoldsSound()) {
         Sleep(kHalfWrittenRetryMs);
         check = ReadWaveFileCheck(pszPath);
     }
-    if (!OpensDeviceFor(check.format))
-        return {};
     return check;
 }
 
@@ -259,10 +257,13 @@ void CTickoraDlg::AskWhetherWaveFileStillPlays() {
     unsigned nAsked = ++m_nLivenessAsked;
     SetTimer(m_hWnd, kLivenessBoundTimer, kLivenessCheckBoundMs, nullptr);
     PostCheckJob([pShared = m_pTicks, nAsked] {
-        bool bPlays = CheckWaveFileStillPlays(*pShared);
-        auto hold = HoldTicks();
-        if (pShared->hWnd)
-            PostMessageA(pShared->hWnd, WM_APP_LIVENESS_ANSWER, nAsked, bPlays);
+        auto pSeen = std::make_shared<WaveFileSeen>(LookAtWaveFileAgain(*pShared));
+        PostSoundJob([pShared, nAsked, pSeen] {
+            bool bPlays = DeviceOpensForWaveFile(*pShared, *pSeen);
+            auto hold = HoldTicks();
+            if (pShared->hWnd)
+                PostMessageA(pShared->hWnd, WM_APP_LIVENESS_ANSWER, nAsked, bPlays);
+        });
     });
 }
 
@@ -325,28 +326,35 @@ bool CTickoraDlg::PlayWaveFileTick(const TickToPlay& tick) {
     return true;
 }
 
-// On the check thread: whether the file still plays, for the choice in force. A file whose
-// stamp has changed, as when the user saved it again in a sound editor, is checked again, and
-// taken as it is now if it plays. A check of a file since replaced by a new choice says yes:
-// it has nothing to say about the new one.
-bool CTickoraDlg::CheckWaveFileStillPlays(TickShared& shared) {
+// On the check thread: the file's part of the liveness check, for the choice in force. A file
+// whose stamp has changed, as when the user saved it again in a sound editor, is read again.
+WaveFileSeen CTickoraDlg::LookAtWaveFileAgain(TickShared& shared) {
+    WaveFileSeen seen;
     CString strPath;
-    WaveFileCheck check;
-    unsigned nChoice;
     {
         auto hold = HoldTicks();
         strPath = shared.strWaveFile;
-        check = shared.checkWaveFile;
-        nChoice = shared.nWaveFileChoice;
+        seen.check = shared.checkWaveFile;
+        seen.nChoice = shared.nWaveFileChoice;
     }
-    if (IsUnchangedSinceCheck(strPath, check.stamp))
-        return OpensDeviceFor(check.format);
-    WaveFileCheck again = CheckWaveFileAgain(strPath);
+    if (!IsUnchangedSinceCheck(strPath, seen.check.stamp)) {
+        seen.check = ReadSavedWaveFile(strPath);
+        seen.bSavedAgain = true;
+    }
+    return seen;
+}
+
+// On the sound thread, in order with the held handle's open and close: Wine loses the
+// completion of later sounds when a server that went away comes back while devices were
+// opened and closed on two threads at once. A file saved again that plays is taken as it is
+// now; a check of a file since replaced by a new choice says yes, having nothing to say about
+// the new one.
+bool CTickoraDlg::DeviceOpensForWaveFile(TickShared& shared, WaveFileSeen& seen) {
+    bool bOpens = OpensDeviceFor(seen.check.format);
     auto hold = HoldTicks();
-    if (shared.nWaveFileChoice != nChoice)
+    if (shared.nWaveFileChoice != seen.nChoice)
         return true;
-    if (!again.HoldsSound())
-        return false;
-    shared.checkWaveFile = std::move(again);
-    return true;
+    if (bOpens && seen.bSavedAgain)
+        shared.checkWaveFile = std::move(seen.check);
+    return bOpens;
 }

@@ -1,7 +1,8 @@
 // A wave file from the user's disk: hostile until checked, and possibly on a share that
 // stalls. It is opened, its header read and the device opened for its format once, when it is
 // chosen, on a thread of its own while the panel goes on taking messages. While it beats, the
-// check thread checks about once a second that it is unchanged and the device still opens; a
+// check thread looks about once a second whether it is unchanged, and the sound thread whether
+// the device still opens; a
 // tick itself only makes its two sound calls. Why none of it holds up the panel is told beside
 // the tick gate (BeatTimer.cpp). All of it lives in WaveFile.cpp.
 #pragma once
@@ -49,13 +50,13 @@ WaveFileCheck CheckWaveFile(const char* pszPath, DWORD dwTimeoutMs,
 // hold up.
 WaveFileCheck ReadWaveFileCheck(const char* pszPath);
 
-// The liveness check, made on the check thread while a wave file beats: whether the file is
-// as it was when checked, and whether the device still opens for its format. A file whose
-// stamp changed is checked again, header and device, its header read once more a moment
-// later if it does not hold up (a save may be half done); empty if it does not play.
+// The liveness check while a wave file beats: whether the file is as it was when checked
+// (on the check thread), and whether the device still opens for its format (on the sound
+// thread). A file whose stamp changed has its header read again, once more a moment later if
+// it does not hold up: a save may be half done.
 bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp);
 bool OpensDeviceFor(const WaveFormatBlob& format);
-WaveFileCheck CheckWaveFileAgain(const char* pszPath);
+WaveFileCheck ReadSavedWaveFile(const char* pszPath);
 
 // Waits up to dwTimeoutMs until no check is running; false if one still is.
 bool WaitForWaveFileCheck(DWORD dwTimeoutMs);
