@@ -247,8 +247,8 @@ void CTickoraDlg::RearmWaveFileCheck() {
 }
 
 // One request at a time: while an answer is awaited, a hung check is not joined by another.
-// The request is posted to the check thread, which answers by message; the bound's own timer
-// gives up on it.
+// The check thread looks at the file, the sound thread opens the device and answers by
+// message; the bound's own timer gives up on an answer that does not come.
 void CTickoraDlg::AskWhetherWaveFileStillPlays() {
     // A file that never held a sound stops the first tick: there is nothing to ask.
     if (m_bLivenessAwaited || !m_bRunning || m_nTickSound != TickWaveFile || !ChosenFilePlays())
