@@ -11,23 +11,61 @@
 
 namespace {
 
-// The tick gate guards the list of dialogs that take ticks, each dialog's count of ticks in
-// hand and what TickShared keeps under it. Whoever holds it, a tick or the dialog thread, only
-// reads and writes memory and posts (PostMessageA, which never waits): no multimedia or file
-// call is made under it, and nothing under it waits for another thread (the teardown's wait
-// lets go of it). So no thread waits on it for longer than a few lines of ours, whatever the
-// sound server, a driver or a disk do, and no deadlock can form.
+// Why nothing waits for long: every lock, every wait and what they rest on, in one place.
 //
-// A tick takes the gate twice, each time briefly: to check that its event is live and take the
-// dialog in hand, and to copy what it will play and let go of the dialog (LetGoOfTick). Its
-// sound calls come after, with only TickShared in hand. A stop retires the event under the gate
-// and returns without waiting for any tick. A tick that let go before that makes the call it is
-// already in, which may be stuck and sound after Stop: that call is the only sound that can
-// come after Stop. A wave tick looks at its event again before its second call and starts no
-// file once it is retired; every later callback finds it retired and plays nothing; and a tick
-// posts only if its event is still live, checked under the gate, so nothing after a stop. The
-// teardown waits only for ticks still in hand, which make no call that can wait before they
-// let go.
+// Words. A tick has its dialog "in hand" from the moment it finds its event live under the
+// gate until it "lets go" (LetGoOfTick), having copied what it plays into TickToPlay; after
+// that it touches only TickShared. An event is "retired" once its id is no longer the live one
+// in TickShared (a stop, a restart, the teardown, or a failing tick set it under the gate);
+// every callback of a retired event, late ones included, does nothing.
+//
+// Threads. Ticks run on the timer service's thread; the dialog's thread runs everything else,
+// and hands what may wait on a server, a driver or a disk to workers: the sound thread
+// (silences, the held handle's open and close, the device part of the liveness check), a
+// thread that kills retired events (a failing tick kills its own on the timer's thread), the
+// check thread (the file part of the liveness check of a beating wave file: a share that
+// stalls holds up no silence), and a thread for each chosen file's check. [The
+// chosen-file check threads: how many there can be, and what each waits for, is told where
+// they are started.]
+//
+// Locks. (1) The tick gate guards the list of dialogs that take ticks, each dialog's count of
+// ticks in hand and what TickShared keeps under it. Whoever holds it, a tick, a worker or the
+// dialog thread, only reads and writes memory and posts (PostMessageA, which never waits): no
+// multimedia or file call is made under it, and nothing under it waits for another thread (the
+// teardown's wait lets go of it). So nobody waits on it for longer than a few lines of ours.
+// (2) Each worker's queue lock is held only to add or take a job. No lock of ours is held
+// across a call that can wait, and none is taken while another is held, so no deadlock forms.
+//
+// Waits of ours. The teardown waits, a millisecond at a time, for ticks still in hand, which
+// make no call that can wait before they let go. Workers wait for their next job. Nothing
+// else of ours waits for another thread: results come back as posted messages, and one for an
+// older request is dropped. The liveness check's answer is awaited by a timer, not a wait: one
+// that has not come within its bound counts as a failure.
+//
+// What we rest on. (a) winmm's timeSetEvent, timeKillEvent and timeEndPeriod do not wait for a
+// callback in flight (no TIME_KILL_SYNCHRONOUS): our tests hold calls above winmm and cannot
+// show it. (b) But Wine's timeSetEvent and timeKillEvent take winmm's own lock, and Wine's
+// PlaySound holds that lock while it stops a sound in progress (waveOutReset), which waits for
+// a server that has stopped answering. So the dialog thread kills no event itself (a worker
+// does, and only when there is one), and silences only while a wave sound of ours may
+// play, never a click. A Start while a tick's or a silence's stop of a wave sound is stuck
+// there still waits in timeSetEvent: that wait is Wine's. (c) Devices are opened and closed by
+// one thread of ours, the sound thread (ticks' own sounds aside): opened and closed on two at
+// once around a server's return, Wine lost the completion of every later click. On a hung
+// server the device part of a liveness check holds up the silences behind it, which would wait
+// on that server themselves; its bound still stops the beat. (d) PostMessageA and the critical
+// sections of Sync.h never wait on another thread's calls.
+//
+// Sound after Stop. A stop retires the event under the gate and returns without waiting for
+// any tick. A tick that let go before that finishes the call it is in: a click plays to its
+// end (about 120 ms), a beep rings once. A wave tick looks at its event again before its start
+// and starts no file once it is retired; a start that was already under way and returns after
+// the stop is silenced at once by its own thread, so the file sounds only until that silence
+// returns. A wave file started before the stop plays until the stop's silence, which the sound
+// thread makes as soon as the jobs before it are done. A silence belongs to its run: once a
+// tick of a newer run has gone on to its sound, an older silence is dropped rather than cut it.
+// A tick posts only if its event is still live, checked under the gate, so nothing is posted
+// after a stop.
 //
 // The gate and the list are never destroyed: a tick back late from a stuck sound call still
 // takes the gate to look at its event, even while the process ends.
@@ -86,19 +124,22 @@ BOOL CTickoraDlg::StartTickTimer(UINT uPeriod, BOOL bOneShot) {
         return FALSE;
     auto hold = HoldTicks();
     m_pTicks->uTimerId = uId;
+    ++m_pTicks->nRun;
     return TRUE;
 }
 
-// The id is retired under the gate and the event killed after it, without waiting for a tick:
-// every callback of the old event, late ones included, finds it retired. A failed kill names
-// no event, so its id is forgotten too.
-BOOL CTickoraDlg::KillTickTimer() {
+// The id is retired under the gate, and from then on every callback of the old event, late
+// ones included, finds it retired and does nothing. The event itself is killed by a worker:
+// timeKillEvent takes winmm's own lock, which Wine's PlaySound holds while it stops a playing
+// sound on a server that has stopped answering (see the block above).
+void CTickoraDlg::KillTickTimer() {
     UINT uId;
     {
         auto hold = HoldTicks();
         uId = m_pTicks->uTimerId.exchange(0);
     }
-    return Multimedia().timeKillEvent(uId) == TIMERR_NOERROR;
+    if (uId != 0)
+        PostTimerJob([uId] { Multimedia().timeKillEvent(uId); });
 }
 
 void CALLBACK CTickoraDlg::TickTimerProc(UINT uTimerID, UINT, DWORD_PTR dwUser, DWORD_PTR,
@@ -135,9 +176,11 @@ TickToPlay CTickoraDlg::LetGoOfTick() {
     if (pOnThread && m_pTicks->uTimerId == pOnThread->uId) {
         tick.pShared = m_pTicks;
         tick.uId = pOnThread->uId;
+        tick.nRun = m_pTicks->nRun;
         tick.nSound = m_nTickSound;
         tick.strWaveFile = m_pTicks->strWaveFile;
-        tick.bWaveFilePlayable = m_pTicks->checkWaveFile.HoldsSound() && !m_pTicks->bWaveFileLost;
+        tick.bWaveFilePlayable = m_pTicks->checkWaveFile.HoldsSound();
+        m_pTicks->nRunSounding = tick.nRun;
     }
     --m_nTicksInHand;
     if (pOnThread)
@@ -148,9 +191,25 @@ TickToPlay CTickoraDlg::LetGoOfTick() {
 void CTickoraDlg::PlayTick() { PlayTickSound(LetGoOfTick()); }
 
 // Whatever was chosen when it started, a wave sound may still be playing: the user may have
-// switched away from a long file. Stopping the beat silences it.
+// switched away from a long file. Stopping the beat silences it, but only if a wave sound of
+// ours may still play: a silence during a click makes Wine stop the click under winmm's own
+// lock, which a stopped sound server then holds for as long as it does not answer.
 void CTickoraDlg::StopWaveSound() const {
-    PostSoundJob([] { Multimedia().PlaySoundA(nullptr, nullptr, 0); });
+    if (m_pTicks->nWaveStarts == m_pTicks->nWaveStartsSilenced)
+        return;
+    PostSoundJob([pShared = m_pTicks, nRun = m_pTicks->nRun.load()] {
+        SilenceWaveSound(*pShared, nRun);
+    });
+}
+
+// A silence belongs to the run it was asked for: once a tick of a newer run has gone on to its
+// sound, it could only cut that tick, and is dropped.
+void CTickoraDlg::SilenceWaveSound(TickShared& shared, unsigned nRun) {
+    if (static_cast<int>(shared.nRunSounding - nRun) > 0)
+        return;
+    unsigned nStarts = shared.nWaveStarts;
+    Multimedia().PlaySoundA(nullptr, nullptr, 0);
+    shared.nWaveStartsSilenced = nStarts;
 }
 
 void CTickoraDlg::StopWaveSoundIfChosen() const {
@@ -200,8 +259,9 @@ void CTickoraDlg::StopMetronome() {
     DrawLight();
 }
 
-// At WM_DESTROY: once this returns, no tick starts a sound or posts, and what may still sound
-// is silenced by the sound thread, however long that takes it.
+// At WM_DESTROY: once this returns no tick posts or touches the dialog, and a wave sound that
+// may still play is silenced by the sound thread, however long that takes it; what may still
+// sound meanwhile is told in the block above. It makes no call that can wait.
 void CTickoraDlg::OnDestroy() {
     KillTickTimer();
     {

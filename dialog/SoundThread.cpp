@@ -14,11 +14,11 @@ DWORD WINAPI RunThread(LPVOID pParam) {
     return 0;
 }
 
-// Lives as long as the process: a job still stuck in a call when the process ends is simply
-// dropped with it. The queue's lock is held only to add or take a job, never during one.
-// hJobPosted is set after each post; as only the sound thread waits on it, an auto-reset
-// event loses no post: one set while a job runs wakes it once more.
-struct SoundQueue {
+// One worker and its jobs. Lives as long as the process: a job still stuck in a call when the
+// process ends is simply dropped with it. The queue's lock is held only to add or take a job,
+// never during one. hJobPosted is set after each post; as only the worker waits on it, an
+// auto-reset event loses no post: one set while a job runs wakes it once more.
+struct JobQueue {
     CCriticalSection lock;
     CUniqueHandle<HANDLE, &CloseHandle> hJobPosted{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::deque<std::function<void()>> jobs;
@@ -42,13 +42,18 @@ struct SoundQueue {
     }
 };
 
-SoundQueue& TheSoundQueue() {
-    static SoundQueue* s_pQueue = [] {
-        auto* pQueue = new SoundQueue;
-        StartThread([pQueue] { pQueue->Run(); });
-        return pQueue;
-    }();
-    return *s_pQueue;
+JobQueue* StartQueue() {
+    auto* pQueue = new JobQueue;
+    StartThread([pQueue] { pQueue->Run(); });
+    return pQueue;
+}
+
+void Post(JobQueue& queue, std::function<void()> job) {
+    {
+        std::lock_guard hold(queue.lock);
+        queue.jobs.push_back(std::move(job));
+    }
+    SetEvent(queue.hJobPosted.get());
 }
 
 } // namespace
@@ -62,10 +67,16 @@ CUniqueThread StartThread(std::function<void()> fn) {
 }
 
 void PostSoundJob(std::function<void()> job) {
-    SoundQueue& queue = TheSoundQueue();
-    {
-        std::lock_guard hold(queue.lock);
-        queue.jobs.push_back(std::move(job));
-    }
-    SetEvent(queue.hJobPosted.get());
+    static JobQueue* s_pQueue = StartQueue();
+    Post(*s_pQueue, std::move(job));
+}
+
+void PostTimerJob(std::function<void()> job) {
+    static JobQueue* s_pQueue = StartQueue();
+    Post(*s_pQueue, std::move(job));
+}
+
+void PostCheckJob(std::function<void()> job) {
+    static JobQueue* s_pQueue = StartQueue();
+    Post(*s_pQueue, std::move(job));
 }

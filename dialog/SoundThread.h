@@ -1,9 +1,5 @@
-// The program's own sound thread, and the one way this program starts a thread.
-//
-// Calls that may wait on the sound server, a driver or a disk, other than a tick's own sound,
-// run on the sound thread: stopping a wave sound, the idle handle that keeps the sound path
-// warm, and the check that a wave file being played is still there. A server that stops
-// answering then holds up that thread, never the panel. The dialog only posts to it.
+// The program's own worker threads, and the one way this program starts a thread. Which call
+// runs where, and why nothing waits on them, is told beside the tick gate (BeatTimer.cpp).
 #pragma once
 
 #include <windows.h>
@@ -21,3 +17,10 @@ CUniqueThread StartThread(std::function<void()> fn);
 // Queues job for the sound thread, which runs jobs one at a time in the order posted.
 // Never waits for a job, nor for the sound thread.
 void PostSoundJob(std::function<void()> job);
+// The same for the timer's thread of ours, which kills retired events: timeKillEvent may wait
+// for winmm's own lock, and must not wait behind the sound thread's jobs either, or events
+// would pile up while it is stuck (Wine gives a process 16).
+void PostTimerJob(std::function<void()> job);
+// The same for the check thread, which makes the file calls of the liveness check of a
+// beating wave file: one stalled on a share holds up no silence and no handle.
+void PostCheckJob(std::function<void()> job);

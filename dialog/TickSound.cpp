@@ -1,5 +1,6 @@
-// CTickoraDlg: the tick sounds. Runs on the timer service's thread with only the tick's copy
-// in hand; everything that touches the window is posted to the dialog's thread.
+// CTickoraDlg: the tick sounds. Runs on the timer service's thread once the tick has let go of
+// its dialog, with only TickShared and its copy; everything that touches the window is posted
+// to the dialog's thread. The words and the threading argument: beside the gate (BeatTimer.cpp).
 #include <atomic>
 
 #include "MessageBox.h"

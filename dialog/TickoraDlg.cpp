@@ -77,9 +77,10 @@ MessageMap CTickoraDlg::GetMessageMap() const {
         // Work handed over from the timer's thread
         MapRawMessage<&CTickoraDlg::OnWaveTickFailed>(WM_APP_WAVE_TICK_FAILED),
         MapRawMessage<&CTickoraDlg::OnShowMessage>(WM_APP_SHOW_MESSAGE),
-        // From the check of a chosen file, and its deadline
+        // From the check of a chosen file, the liveness check, and their timers
         MapRawMessage<&CTickoraDlg::OnWaveFileChecked>(WM_APP_WAVE_FILE_CHECKED),
-        MapRawMessage<&CTickoraDlg::OnWaveFileCheckDeadline>(WM_TIMER),
+        MapRawMessage<&CTickoraDlg::OnLivenessAnswer>(WM_APP_LIVENESS_ANSWER),
+        MapRawMessage<&CTickoraDlg::OnTimer>(WM_TIMER),
     };
     return kEntries;
 }

@@ -4,10 +4,10 @@
 // WaveFile.cpp and WaveFileChoice.cpp (the wave-file source), WarmSoundPath.cpp,
 // TempoHandlers.cpp, Priority.cpp, Lamp.cpp, ToolTips.cpp, AboutDlg.cpp.
 //
-// Threads: ticks run on the timer service's thread, calls that may wait on the sound server
-// on the sound thread (SoundThread.h), everything else on the dialog's. The dialog thread
-// never waits for either. What a tick needs after it let go of the dialog lives in TickShared,
-// under the tick gate (BeatTimer.cpp).
+// Threads: ticks run on the timer service's thread, everything else on the dialog's, which
+// hands what may wait on a server, a driver or a disk to workers (SoundThread.h). Which thread
+// waits for what, and why none waits for long, is told once, beside the tick gate
+// (BeatTimer.cpp). What a tick needs after it let go of the dialog lives in TickShared.
 #pragma once
 
 #include <windows.h>
@@ -55,18 +55,29 @@ struct TickShared {
     CString strWaveFile;
     WaveFileCheck checkWaveFile;
     unsigned nWaveFileChoice = 0; // counts choices, so that a late check of an old one is ignored
-    bool bWaveFileLost = false;   // the liveness check found the file changed or no device
-    // The liveness check: at most one queued, about once a second while a wave file beats.
-    std::atomic<bool> bLivenessCheckQueued{false};
-    std::atomic<DWORD> dwLastLivenessCheck{0};
+    // Runs: each start of an event begins one. nRun is written under the tick gate; nRunSounding
+    // is the run of the latest tick that went on to its sound, so that a late silence of an
+    // older run can tell that it would cut a newer one's tick.
+    std::atomic<unsigned> nRun{0}, nRunSounding{0};
+    // Wave sounds started and, as of the latest silence, silenced: while they differ a wave
+    // sound of ours may still play, and only then does a stop silence it.
+    std::atomic<unsigned> nWaveStarts{0}, nWaveStartsSilenced{0};
     // Sound thread only.
     CUniqueWaveOut hWarmWaveOut;
+};
+
+// What the file's part of a liveness check found, for the device's part.
+struct WaveFileSeen {
+    WaveFileCheck check;
+    unsigned nChoice = 0;
+    bool bSavedAgain = false; // the stamp had changed: check holds the file read again
 };
 
 // One tick's sound, taken from the dialog before any sound call.
 struct TickToPlay {
     std::shared_ptr<TickShared> pShared;
     UINT uId = 0;
+    unsigned nRun = 0;
     int nSound = -1; // a TickSound, or -1 for none
     CString strWaveFile;
     bool bWaveFilePlayable = false;
@@ -79,6 +90,11 @@ constexpr UINT WM_APP_SHOW_MESSAGE = WM_APP + 2; // wParam: string id
 constexpr UINT WM_APP_WAVE_FILE_CHECKED = WM_APP + 3;
 // Sent by a control over the lamp once it has handled a message (Lamp.cpp).
 constexpr UINT WM_APP_LAMP_PAINTED_OVER = WM_APP + 4;
+// The check thread's answer: wParam the request it answers, lParam nonzero if the file plays.
+constexpr UINT WM_APP_LIVENESS_ANSWER = WM_APP + 5;
+
+// The panel's timers: the liveness check's pace and bound, and a chosen file's check deadline.
+constexpr UINT_PTR kLivenessTimer = 1, kLivenessBoundTimer = 2, kChoiceDeadlineTimer = 3;
 
 struct ChosenFileCheck;
 
@@ -103,7 +119,7 @@ protected:
 
     // Beat timer and run control
     BOOL StartTickTimer(UINT uPeriod, BOOL bOneShot);
-    BOOL KillTickTimer();
+    void KillTickTimer();
     static void CALLBACK TickTimerProc(UINT uTimerID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,
                                        DWORD_PTR dw2);
     // Takes the tick gate, a plain lock held only for a few reads and writes of memory.
@@ -115,6 +131,7 @@ protected:
     void RestartTickTimer();
     void StopWaveSound() const;
     void StopWaveSoundIfChosen() const;
+    static void SilenceWaveSound(TickShared& shared, unsigned nRun);
     void OnDestroy();
 
     // Tick sounds
@@ -124,9 +141,13 @@ protected:
     static bool PlayWaveFileTick(const TickToPlay& tick);
     static bool PostIfLive(const TickToPlay& tick, UINT uMsg, WPARAM wParam, bool bRetire = false,
                            std::atomic<bool>* pbOnce = nullptr);
-    static void QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared);
-    static void CheckWaveFileStillPlays(TickShared& shared);
+    static WaveFileSeen LookAtWaveFileAgain(TickShared& shared);
+    static bool DeviceOpensForWaveFile(TickShared& shared, WaveFileSeen& seen);
     void RearmWaveFileCheck();
+    void AskWhetherWaveFileStillPlays();
+    bool ChosenFilePlays();
+    LRESULT OnTimer(WPARAM wParam, LPARAM);
+    LRESULT OnLivenessAnswer(WPARAM wParam, LPARAM lParam);
     void SetWaveFile(const char* pszPath, WaveFileCheck check);
     LRESULT OnWaveTickFailed(WPARAM, LPARAM);
     LRESULT OnShowMessage(WPARAM wParam, LPARAM);
@@ -143,7 +164,7 @@ protected:
     void OnSelectWave();
     void UseChosenWaveFile(const char* pszPath);
     LRESULT OnWaveFileChecked(WPARAM wParam, LPARAM);
-    LRESULT OnWaveFileCheckDeadline(WPARAM wParam, LPARAM);
+    void OnWaveFileCheckDeadline();
     void FollowWaveFileCheck(bool bDeadlinePassed);
     void SettleWaveFileChoice(const WaveFileCheck& check);
 
@@ -188,4 +209,8 @@ private:
     static void AcceptTicks(CTickoraDlg* pDlg);
     static void RefuseTicks(CTickoraDlg* pDlg);
     int m_nTicksInHand = 0; // under the tick gate
+    // The liveness check, on the dialog's thread: the latest request and whether its answer is
+    // still awaited.
+    unsigned m_nLivenessAsked = 0;
+    bool m_bLivenessAwaited = false;
 };

@@ -16,6 +16,13 @@ namespace {
 using CUniqueFile = CUniqueHandle<HANDLE, &CloseHandle>;
 
 constexpr DWORD kLivenessCheckEveryMs = 1000;
+// A healthy liveness check takes 8 ms at the median and 42 ms at the most (docs/BENCHMARKS.md);
+// 1.5 s leaves room for a busy machine many times over, and still finds a hung server within
+// about 2.5 s. A check that has not answered by then counts as failed.
+constexpr DWORD kLivenessCheckBoundMs = 1500;
+// A sound editor writes a file in a few milliseconds; a header read in the middle of it is
+// read once more this much later before the file counts as unplayable.
+constexpr DWORD kHalfWrittenRetryMs = 200;
 
 WaveFileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return {info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime};
@@ -32,8 +39,8 @@ WaveFormatBlob ReadFormatOfOpenFile(HANDLE hFile) {
 
 } // namespace
 
-// A pipe or a device would hand us whatever arrives on it, or nothing, ever: only a disk file
-// is read.
+// Runs on a check's own thread. A pipe or a device would hand us whatever arrives on it, or
+// nothing, ever: only a disk file is read.
 WaveFileCheck ReadWaveFileCheck(const char* pszPath) {
     HANDLE hFile = WaveFileIo().CreateFileA(pszPath, GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -64,6 +71,15 @@ bool OpensDeviceFor(const WaveFormatBlob& format) {
         return false;
     CUniqueWaveOut close(hWaveOut);
     return true;
+}
+
+WaveFileCheck ReadSavedWaveFile(const char* pszPath) {
+    WaveFileCheck check = ReadWaveFileCheck(pszPath);
+    if (!check.HoldsSound()) {
+        Sleep(kHalfWrittenRetryMs);
+        check = ReadWaveFileCheck(pszPath);
+    }
+    return check;
 }
 
 bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp) {
@@ -97,66 +113,126 @@ void CTickoraDlg::SetWaveFile(const char* pszPath, WaveFileCheck check) {
     m_pTicks->strWaveFile = pszPath;
     m_pTicks->checkWaveFile = std::move(check);
     ++m_pTicks->nWaveFileChoice;
-    m_pTicks->bWaveFileLost = false;
 }
 
-// A new start asks again at once, well before its first tick: a file gone meanwhile stops that
-// tick, and a sound server that has come back may play again.
+// A new start asks at once, well before its first tick: a file gone meanwhile stops the beat,
+// and a sound server that has come back may play again.
 void CTickoraDlg::RearmWaveFileCheck() {
-    {
-        auto hold = HoldTicks();
-        m_pTicks->bWaveFileLost = false;
-        m_pTicks->dwLastLivenessCheck = GetTickCount() - kLivenessCheckEveryMs;
+    SetTimer(m_hWnd, kLivenessTimer, kLivenessCheckEveryMs, nullptr);
+    AskWhetherWaveFileStillPlays();
+}
+
+// One request at a time: while an answer is awaited, a hung check is not joined by another.
+// The check thread looks at the file, the sound thread opens the device and answers by
+// message; the bound's own timer gives up on an answer that does not come.
+void CTickoraDlg::AskWhetherWaveFileStillPlays() {
+    // A file that never held a sound stops the first tick: there is nothing to ask.
+    if (m_bLivenessAwaited || !m_bRunning || m_nTickSound != TickWaveFile || !ChosenFilePlays())
+        return;
+    m_bLivenessAwaited = true;
+    unsigned nAsked = ++m_nLivenessAsked;
+    SetTimer(m_hWnd, kLivenessBoundTimer, kLivenessCheckBoundMs, nullptr);
+    PostCheckJob([pShared = m_pTicks, nAsked] {
+        auto pSeen = std::make_shared<WaveFileSeen>(LookAtWaveFileAgain(*pShared));
+        PostSoundJob([pShared, nAsked, pSeen] {
+            bool bPlays = DeviceOpensForWaveFile(*pShared, *pSeen);
+            auto hold = HoldTicks();
+            if (pShared->hWnd)
+                PostMessageA(pShared->hWnd, WM_APP_LIVENESS_ANSWER, nAsked, bPlays);
+        });
+    });
+}
+
+bool CTickoraDlg::ChosenFilePlays() {
+    auto hold = HoldTicks();
+    return m_pTicks->checkWaveFile.HoldsSound();
+}
+
+LRESULT CTickoraDlg::OnTimer(WPARAM wParam, LPARAM) {
+    if (wParam == kChoiceDeadlineTimer) {
+        OnWaveFileCheckDeadline();
+    } else if (wParam == kLivenessTimer) {
+        if (!m_bRunning)
+            KillTimer(m_hWnd, kLivenessTimer);
+        AskWhetherWaveFileStillPlays();
+    } else if (wParam == kLivenessBoundTimer) {
+        // A check that has not answered by now counts as failed. Its answer, if it ever comes,
+        // belongs to a request given up on: a new one is numbered on.
+        KillTimer(m_hWnd, kLivenessBoundTimer);
+        if (m_bLivenessAwaited) {
+            m_bLivenessAwaited = false;
+            ++m_nLivenessAsked;
+            OnLivenessAnswer(m_nLivenessAsked, FALSE);
+        }
     }
-    if (m_nTickSound == TickWaveFile)
-        QueueLivenessCheck(m_pTicks);
+    return 0;
+}
+
+// Only the answer to the latest request counts, and only while a wave file beats.
+LRESULT CTickoraDlg::OnLivenessAnswer(WPARAM wParam, LPARAM lParam) {
+    if (wParam != m_nLivenessAsked)
+        return 0;
+    m_bLivenessAwaited = false;
+    KillTimer(m_hWnd, kLivenessBoundTimer);
+    if (!lParam && m_bRunning && m_nTickSound == TickWaveFile)
+        OnWaveTickFailed(0, 0);
+    return 0;
 }
 
 // --- the tick's side ----------------------------------------------------------------------
 
 // The two calls and nothing else: what a tick cannot see, a file changed since it was chosen
-// or a sound server gone, the sound thread finds out, and the next tick stops the beat.
-// The first call may be stuck long enough for a stop to come in between: then the file is not
-// started, and the tick counts as played.
+// or a sound server gone, the check thread finds out. The first call may be stuck long enough
+// for a stop to come in between: then the file is not started, and the tick counts as played.
+// The start itself may be stuck and return after a stop: then the file is silenced at once,
+// on this thread, unless a tick of a newer run has gone on to its sound since.
 bool CTickoraDlg::PlayWaveFileTick(const TickToPlay& tick) {
-    if (tick.bWaveFilePlayable)
-        QueueLivenessCheck(tick.pShared);
+    TickShared& shared = *tick.pShared;
     Multimedia().PlaySoundA(nullptr, nullptr, 0);
-    if (tick.bWaveFilePlayable && tick.pShared->uTimerId != tick.uId)
+    if (tick.bWaveFilePlayable && shared.uTimerId != tick.uId)
         return true;
-    return tick.bWaveFilePlayable &&
-           Multimedia().PlaySoundA(tick.strWaveFile, nullptr,
-                                   SND_FILENAME | SND_NODEFAULT | SND_ASYNC);
+    if (!tick.bWaveFilePlayable)
+        return false;
+    unsigned nStarts = ++shared.nWaveStarts;
+    if (!Multimedia().PlaySoundA(tick.strWaveFile, nullptr,
+                                 SND_FILENAME | SND_NODEFAULT | SND_ASYNC))
+        return false;
+    if (shared.uTimerId != tick.uId && shared.nRunSounding == tick.nRun) {
+        Multimedia().PlaySoundA(nullptr, nullptr, 0);
+        shared.nWaveStartsSilenced = nStarts;
+    }
+    return true;
 }
 
-// Called by ticks and at a start; queues at most one check, about once a second.
-void CTickoraDlg::QueueLivenessCheck(const std::shared_ptr<TickShared>& pShared) {
-    DWORD dwNow = GetTickCount();
-    if (dwNow - pShared->dwLastLivenessCheck < kLivenessCheckEveryMs ||
-        pShared->bLivenessCheckQueued.exchange(true))
-        return;
-    pShared->dwLastLivenessCheck = dwNow;
-    PostSoundJob([pShared] {
-        CheckWaveFileStillPlays(*pShared);
-        pShared->bLivenessCheckQueued = false;
-    });
-}
-
-// On the sound thread: whether the file is unchanged since it was chosen and the device still
-// opens for its format. A check of a file since replaced by a new choice finds nothing.
-void CTickoraDlg::CheckWaveFileStillPlays(TickShared& shared) {
+// On the check thread: the file's part of the liveness check, for the choice in force. A file
+// whose stamp has changed, as when the user saved it again in a sound editor, is read again.
+WaveFileSeen CTickoraDlg::LookAtWaveFileAgain(TickShared& shared) {
+    WaveFileSeen seen;
     CString strPath;
-    WaveFileCheck check;
-    unsigned nChoice;
     {
         auto hold = HoldTicks();
         strPath = shared.strWaveFile;
-        check = shared.checkWaveFile;
-        nChoice = shared.nWaveFileChoice;
+        seen.check = shared.checkWaveFile;
+        seen.nChoice = shared.nWaveFileChoice;
     }
-    if (IsUnchangedSinceCheck(strPath, check.stamp) && OpensDeviceFor(check.format))
-        return;
+    if (!IsUnchangedSinceCheck(strPath, seen.check.stamp)) {
+        seen.check = ReadSavedWaveFile(strPath);
+        seen.bSavedAgain = true;
+    }
+    return seen;
+}
+
+// On the sound thread, in order with the held handle's open and close: Wine loses the
+// completion of later sounds when a server that went away comes back while devices were
+// opened and closed on two threads at once. A file saved again that plays is taken as it is
+// now; a check of a file since replaced by a new choice says yes, having nothing to say about
+// the new one.
+bool CTickoraDlg::DeviceOpensForWaveFile(TickShared& shared, WaveFileSeen& seen) {
+    bool bOpens = OpensDeviceFor(seen.check.format);
     auto hold = HoldTicks();
-    if (shared.nWaveFileChoice == nChoice)
-        shared.bWaveFileLost = true;
+    if (shared.nWaveFileChoice != seen.nChoice)
+        return true;
+    if (bOpens && seen.bSavedAgain)
+        shared.checkWaveFile = std::move(seen.check);
+    return bOpens;
 }

@@ -1,8 +1,10 @@
 // A wave file from the user's disk: hostile until checked, and possibly on a share that
 // stalls. It is opened, its header read and the device opened for its format once, when it is
 // chosen, on a thread of its own that posts what it found to the panel (WaveFileChoice.cpp).
-// While it beats, the sound thread checks about once a second that it is unchanged and the
-// device still opens; a tick itself only makes its two sound calls (WaveFile.cpp).
+// While it beats, the check thread looks about once a second whether it is unchanged, and the
+// sound thread whether the device still opens; a tick itself only makes its two sound calls
+// (WaveFile.cpp). Why none of it holds up the panel is told beside the tick gate
+// (BeatTimer.cpp).
 #pragma once
 
 #include <windows.h>
@@ -40,10 +42,13 @@ WaveFileCheck ReadWaveFileCheck(const char* pszPath);
 // It may wait on the sound server as well; the panel has it made on a thread of its own.
 WaveFileCheck CheckWaveFile(const char* pszPath);
 
-// The liveness check, made on the sound thread while a wave file beats: whether the file is
-// as it was when checked, and whether the device still opens for its format.
+// The liveness check while a wave file beats: whether the file is as it was when checked
+// (on the check thread), and whether the device still opens for its format (on the sound
+// thread). A file whose stamp changed has its header read again, once more a moment later if
+// it does not hold up: a save may be half done.
 bool IsUnchangedSinceCheck(const char* pszPath, const WaveFileStamp& stamp);
 bool OpensDeviceFor(const WaveFormatBlob& format);
+WaveFileCheck ReadSavedWaveFile(const char* pszPath);
 
 // The checks of chosen files that have not finished, stuck ones included; and a wait, up to
 // dwTimeoutMs, until the thread of each has ended, its last post made. For tests.

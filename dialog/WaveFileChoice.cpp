@@ -37,7 +37,6 @@ namespace {
 // first stream, more so just after it started.
 constexpr DWORD kHeaderReadTimeoutMs = 1000;
 constexpr DWORD kDeviceOpenTimeoutMs = 5000;
-constexpr UINT_PTR kCheckDeadlineTimer = 1; // the panel's only timer
 
 // Cancels the stalled I/O of the check's thread, where the system offers a way (Vista on).
 void CancelStalledIo(HANDLE hThread) {
@@ -147,12 +146,12 @@ void CTickoraDlg::OnSelectWave() {
 void CTickoraDlg::UseChosenWaveFile(const char* pszPath) {
     m_pChoiceCheck = CheckForChoice(pszPath, m_hWnd);
     if (!m_pChoiceCheck) {
-        KillTimer(m_hWnd, kCheckDeadlineTimer);
+        KillTimer(m_hWnd, kChoiceDeadlineTimer);
         MessageBoxFromString(IDS_CANNOT_PLAY);
         return;
     }
     m_bAwaitingDevice = false;
-    SetTimer(m_hWnd, kCheckDeadlineTimer, kHeaderReadTimeoutMs, nullptr);
+    SetTimer(m_hWnd, kChoiceDeadlineTimer, kHeaderReadTimeoutMs, nullptr);
     // A check taken again may be past its header already.
     PostMessageA(m_hWnd, WM_APP_WAVE_FILE_CHECKED, m_pChoiceCheck->nId, 0);
 }
@@ -164,13 +163,10 @@ LRESULT CTickoraDlg::OnWaveFileChecked(WPARAM wParam, LPARAM) {
     return 0;
 }
 
-LRESULT CTickoraDlg::OnWaveFileCheckDeadline(WPARAM wParam, LPARAM) {
-    if (wParam != kCheckDeadlineTimer)
-        return 0;
-    KillTimer(m_hWnd, kCheckDeadlineTimer);
+void CTickoraDlg::OnWaveFileCheckDeadline() {
+    KillTimer(m_hWnd, kChoiceDeadlineTimer);
     if (m_pChoiceCheck && !IsEnding())
         FollowWaveFileCheck(true);
-    return 0;
 }
 
 // What the latest choice's check has reached: its result, the next phase and its deadline,
@@ -184,7 +180,7 @@ void CTickoraDlg::FollowWaveFileCheck(bool bDeadlinePassed) {
     }
     if (phase == ChosenFileCheck::Phase::OpeningDevice && !m_bAwaitingDevice) {
         m_bAwaitingDevice = true;
-        SetTimer(m_hWnd, kCheckDeadlineTimer, kDeviceOpenTimeoutMs, nullptr);
+        SetTimer(m_hWnd, kChoiceDeadlineTimer, kDeviceOpenTimeoutMs, nullptr);
         return;
     }
     if (!bDeadlinePassed)
@@ -197,7 +193,7 @@ void CTickoraDlg::FollowWaveFileCheck(bool bDeadlinePassed) {
 // or cannot be checked in time, is refused with the message a failing tick shows, and the
 // previous choice stays as it was.
 void CTickoraDlg::SettleWaveFileChoice(const WaveFileCheck& check) {
-    KillTimer(m_hWnd, kCheckDeadlineTimer);
+    KillTimer(m_hWnd, kChoiceDeadlineTimer);
     std::shared_ptr<ChosenFileCheck> pCheck = std::exchange(m_pChoiceCheck, nullptr);
     if (!check.HoldsSound()) {
         MessageBoxFromString(IDS_CANNOT_PLAY);

@@ -17,6 +17,7 @@
 
 #include "Multimedia.h"
 #include "SoundThread.h"
+#include "Sync.h"
 #include "WaveFile.h"
 
 namespace {
@@ -167,6 +168,20 @@ MultimediaRecorder* MultimediaRecorder::s_pCurrent = nullptr;
 namespace {
 
 MultimediaRecorder& Rec() { return *MultimediaRecorder::s_pCurrent; }
+CCriticalSection g_winmmLock;
+
+// Takes the stand-in for winmm's own lock while the recorder models it.
+struct WinmmLock {
+    bool bTaken = Rec().bSilenceHoldsWinmmLock;
+    WinmmLock() {
+        if (bTaken)
+            g_winmmLock.lock();
+    }
+    ~WinmmLock() {
+        if (bTaken)
+            g_winmmLock.unlock();
+    }
+};
 const MultimediaApi& Sys() { return SystemMultimedia(); }
 using Call = MultimediaRecorder::Call;
 
@@ -208,6 +223,7 @@ MMRESULT WINAPI RecEndPeriod(UINT u) {
 
 MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PTR dw, UINT f) {
     Enter(Call::Timer, false);
+    WinmmLock lock;
     ++Rec().nSetEvent;
     Rec().uLastDelay = uDelay;
     Rec().uLastResolution = uRes;
@@ -219,6 +235,7 @@ MMRESULT WINAPI RecSetEvent(UINT uDelay, UINT uRes, LPTIMECALLBACK pfn, DWORD_PT
 }
 
 MMRESULT WINAPI RecKillEvent(UINT uId) {
+    WinmmLock lock;
     ++Rec().nKillEvent;
     MMRESULT result = Sys().timeKillEvent(uId);
     Enter(Call::KillEvent, false);
@@ -227,6 +244,10 @@ MMRESULT WINAPI RecKillEvent(UINT uId) {
 
 BOOL WINAPI RecPlaySound(LPCSTR psz, HMODULE h, DWORD f) {
     if (!psz) {
+        WinmmLock lock;
+        // Wine's silence stops the sound in progress, a click too, and waits for it.
+        for (int n = 0; lock.bTaken && Rec().nClicks != Rec().nClicksDone && n < 6000; ++n)
+            Sleep(1);
         Enter(Call::WaveStop, true);
         ++Rec().nWaveStops;
         return Sys().PlaySoundA(psz, h, f);
@@ -284,9 +305,11 @@ MultimediaRecorder::MultimediaRecorder() : m_dwDialogThread(GetCurrentThreadId()
     WaveFileIo().GetFileAttributesExA = RecFileAttributes;
 }
 
-// Jobs of the sound thread posted meanwhile are recorded too.
+// Jobs of the workers posted meanwhile are recorded too.
 MultimediaRecorder::~MultimediaRecorder() {
     EXPECT_TRUE(WaitForSoundThread());
+    EXPECT_TRUE(WaitForKilledEvents());
+    EXPECT_NE(CheckThreadId(), 0u);
     EXPECT_EQ(nCallsWithTicksHeld, 0) << "a multimedia call made while holding the tick gate";
     EXPECT_EQ(nSoundCallsOfThePanel, 0) << "a sound call on the dialog's thread";
     Multimedia() = SystemMultimedia();
@@ -389,10 +412,11 @@ bool TickHold::WaitReturned(DWORD dwTimeoutMs) {
 
 namespace {
 
-// Runs fn on the sound thread and waits for it.
-bool RunOnSoundThread(std::function<void()> fn, DWORD dwTimeoutMs) {
+// Runs fn on the worker that post feeds and waits for it.
+bool RunOnWorker(void (*post)(std::function<void()>), std::function<void()> fn,
+                 DWORD dwTimeoutMs) {
     auto hDone = std::shared_ptr<void>(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
-    PostSoundJob([hDone, fn] {
+    post([hDone, fn] {
         fn();
         SetEvent(hDone.get());
     });
@@ -406,7 +430,17 @@ void CALLBACK SignalEvent(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
 } // namespace
 
 bool WaitForSoundThread(DWORD dwTimeoutMs) {
-    return RunOnSoundThread([] {}, dwTimeoutMs);
+    return RunOnWorker(PostSoundJob, [] {}, dwTimeoutMs);
+}
+
+bool WaitForKilledEvents(DWORD dwTimeoutMs) {
+    return RunOnWorker(PostTimerJob, [] {}, dwTimeoutMs);
+}
+
+DWORD CheckThreadId() {
+    auto pId = std::make_shared<std::atomic<DWORD>>(0);
+    RunOnWorker(PostCheckJob, [pId] { *pId = GetCurrentThreadId(); }, 5000);
+    return *pId;
 }
 
 bool WaitForTimerThread(DWORD dwTimeoutMs) {
@@ -421,7 +455,7 @@ bool WaitForTimerThread(DWORD dwTimeoutMs) {
 
 DWORD SoundThreadId() {
     auto pId = std::make_shared<std::atomic<DWORD>>(0);
-    RunOnSoundThread([pId] { *pId = GetCurrentThreadId(); }, 5000);
+    RunOnWorker(PostSoundJob, [pId] { *pId = GetCurrentThreadId(); }, 5000);
     return *pId;
 }
 

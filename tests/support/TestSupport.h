@@ -88,6 +88,10 @@ public:
         KillEvent
     };
     std::function<void(Call)> onCall;
+    // A silence (PlaySoundA(NULL)) holds winmm's own lock for as long as onCall holds it, or a
+    // click is in its call, and the timer's calls take that lock: as Wine's PlaySound does
+    // while it stops a playing sound on a server that has stopped answering.
+    bool bSilenceHoldsWinmmLock = false;
 
     std::atomic<int> nBeginPeriod{0}, nEndPeriod{0}, nSetEvent{0}, nKillEvent{0};
     std::atomic<int> nClicks{0}, nClicksDone{0}, nBeeps{0}, nWaveStarts{0}, nWaveStops{0};
@@ -143,7 +147,10 @@ bool WaitForSoundThread(DWORD dwTimeoutMs = 5000);
 // Waits until the timer service has delivered every callback that was due: a one-shot event
 // of its own comes after them on the same thread.
 bool WaitForTimerThread(DWORD dwTimeoutMs = 5000);
+// Waits until every retired event posted for killing before has been killed.
+bool WaitForKilledEvents(DWORD dwTimeoutMs = 5000);
 DWORD SoundThreadId();
+DWORD CheckThreadId();
 
 // Calls a function on the window procedure's path of one control (subclassing it) for every
 // message it receives, until the object goes.
