@@ -38,7 +38,7 @@ class Running(harness.App):
         self.proc = None
 
     def state(self):
-        self.last = self.probe("state")
+        self.last = self.probe()
         return self.last
 
 

@@ -133,19 +133,19 @@ class App:
 
     # looking
 
-    def probe(self, command="state"):
-        """The probe's answer. A reading that printed nothing (its Wine process did so once in a
+    def probe(self):
+        """The probe's reading. One that printed nothing (its Wine process did so once in a
         run of the suites, for a reason not yet seen) is asked for once more."""
         err_path = self._probe_out + ".err"
-        for attempt in range(2 if command == "state" else 1):
+        for attempt in range(2):
             with open(self._probe_out, "wb") as out, open(err_path, "wb") as err:
                 try:
-                    rc = subprocess.run(["wine", self.probe_exe, command], stdin=subprocess.DEVNULL,
+                    rc = subprocess.run(["wine", self.probe_exe], stdin=subprocess.DEVNULL,
                                         stdout=out, stderr=err, timeout=PROBE_TIMEOUT,
                                         env=self.env).returncode
                 except subprocess.TimeoutExpired:
-                    raise AssertionError("tickora_probe %s did not answer within %.0f s"
-                                         % (command, PROBE_TIMEOUT))
+                    raise AssertionError("tickora_probe did not answer within %.0f s"
+                                         % PROBE_TIMEOUT)
             with open(self._probe_out, "rb") as f:
                 text = f.read().decode("utf-8", "replace").strip()
             try:
@@ -153,15 +153,15 @@ class App:
             except ValueError:
                 with open(err_path, "rb") as f:
                     err_text = f.read()[-300:].decode("utf-8", "replace")
-                print("  tickora_probe %s printed no JSON: %r (exit %s, stderr %r)"
-                      % (command, text[:200], rc, err_text))
-        raise AssertionError("tickora_probe %s printed no JSON, see above" % command)
+                print("  tickora_probe printed no JSON: %r (exit %s, stderr %r)"
+                      % (text[:200], rc, err_text))
+        raise AssertionError("tickora_probe printed no JSON, see above")
 
     def state(self):
         if not self.alive():
             raise AssertionError("the program exited (code %s); log: %s"
                                  % (self.proc.returncode, self.log_path))
-        self.last = self.probe("state")
+        self.last = self.probe()
         return self.last
 
     def wait_state(self, what, pred, timeout=10.0):
