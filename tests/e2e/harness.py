@@ -50,7 +50,7 @@ def check_testbed():
     for name in ("DISPLAY", "WINEPREFIX", "PULSE_SERVER"):
         if not os.environ.get(name):
             raise RuntimeError("%s is not set: run through scripts/run-tests.sh" % name)
-    for tool in ("wine", "xdotool", "parec", "import", "convert"):
+    for tool in ("wine", "xdotool", "parec"):
         if not shutil.which(tool):
             raise RuntimeError("%s not found" % tool)
     # Letters that a key mapped only while xdotool types reach a program that reads them late
