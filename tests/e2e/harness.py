@@ -17,7 +17,8 @@ import wave
 import audio
 # The test bed's pieces, used here and by the tests through this module.
 from testbed import (ROOT, Listener, Program, SoundServer, WineProgram, centre,  # noqa: F401
-                     click, key, park_mouse, run_tool, screenshot, type_text, wait_for)
+                     click, key, park_mouse, run_tool, screenshot, type_text, wait_for,
+                     x_windows)
 
 # Control ids (res/resource.h)
 IDOK = 1
@@ -139,13 +140,8 @@ class App:
         err_path = self._probe_out + ".err"
         for attempt in range(2):
             with open(self._probe_out, "wb") as out, open(err_path, "wb") as err:
-                try:
-                    rc = subprocess.run(["wine", self.probe_exe], stdin=subprocess.DEVNULL,
-                                        stdout=out, stderr=err, timeout=PROBE_TIMEOUT,
-                                        env=self.env).returncode
-                except subprocess.TimeoutExpired:
-                    raise AssertionError("tickora_probe did not answer within %.0f s"
-                                         % PROBE_TIMEOUT)
+                rc = run_tool(["wine", self.probe_exe], PROBE_TIMEOUT, stdout=out, stderr=err,
+                              env=self.env)
             with open(self._probe_out, "rb") as f:
                 text = f.read().decode("utf-8", "replace").strip()
             try:
@@ -259,9 +255,12 @@ class App:
         park_mouse()
         if self.env is not None:
             # Its own X window, with no window manager to give it the keyboard.
-            wait_for("the file dialog's X window to take the keyboard", lambda: run_tool(
-                ["xdotool", "search", "--onlyvisible", "--name", "^Open$", "windowfocus",
-                 "--sync"], timeout=10) == 0, timeout=15, interval=0.2)
+            def focused():
+                windows = x_windows("Open")
+                return windows and run_tool(["xdotool", "windowfocus", "--sync",
+                                             str(windows[0])], timeout=10) == 0
+            wait_for("the file dialog's X window to take the keyboard", focused, timeout=15,
+                     interval=0.2)
         return self.wait_state("the file-open dialog, in front and focused",
                                lambda s: any(d["focused"] for d in self.dialogs(s, "open")), 15)
 

@@ -117,6 +117,18 @@ class E2ECase(unittest.TestCase):
                                   single_tolerance=500 * WAVE_SINGLE_TOLERANCE)
         return state, self.click_peak_hz(onsets[1], 45)
 
+    def assert_beeps(self, count):
+        """Wine rings the X bell, which the test bed's sound server plays as a 2 kHz tone. Its
+        timing goes through X and is loose: one beep per beat at 120 bpm is all that is asked,
+        no second one and no bunch within a beat, none left out."""
+        onsets = self.wait_onsets(count, 500, "PC speaker")
+        iv = audio.intervals(onsets)
+        print("  PC speaker: beeps %s ms apart at 120 bpm" % [round(v) for v in iv])
+        self.assertTrue(all(250 < v < 750 for v in iv), "beeps heard at %s ms" % onsets)
+        for t in onsets[1:-1]:
+            self.assertAlmostEqual(self.click_peak_hz(t, 30), 2000, delta=100,
+                                   msg="the beep at %.0f ms is not the bell" % t)
+
     def click_peak_hz(self, onset_ms, length_ms):
         return audio.spectral_peak_hz(self.ear.samples(onset_ms, onset_ms + length_ms),
                                       step_hz=20)
@@ -237,16 +249,7 @@ class StartupAndBeat(E2ECase):
         s = app.wait_state("PC speaker to be checked", lambda st: st["speaker"], 3)
         self.assertFalse(s["builtin"] or s["wave"])
         self.ear.listen(300)
-        # Wine rings the X bell, which the test bed's sound server plays as a 2 kHz tone. Its
-        # timing goes through X and is loose: one beep per beat is all that is asked, no
-        # second one and no bunch within a beat, none left out.
-        onsets = self.wait_onsets(8, 500, "PC speaker")
-        iv = audio.intervals(onsets)
-        print("  PC speaker: beeps %s ms apart at 120 bpm" % [round(v) for v in iv])
-        self.assertTrue(all(250 < v < 750 for v in iv), "beeps heard at %s ms" % onsets)
-        for t in onsets[1:-1]:
-            self.assertAlmostEqual(self.click_peak_hz(t, 30), 2000, delta=100,
-                                   msg="the beep at %.0f ms is not the bell" % t)
+        self.assert_beeps(8)
         self.assertEqual(app.lamp(), LAMP_ON, "the beat stopped with the PC speaker")
         app.click_control(IDC_SOUND_BUILTIN)
         park_mouse()
