@@ -523,9 +523,7 @@ def time_startup(xd, exe, title, log_path, timeout=60):
 def measure_startup(xd, exe, bare, wine_log, runs):
     # A console process that waits on its input keeps wineserver and the virtual desktop up,
     # so each launch times the program's own start, not the server's.
-    keeper_log = open(wine_log, "ab")
-    keeper = subprocess.Popen(["wine", "cmd.exe"], stdin=subprocess.PIPE, stdout=keeper_log,
-                              stderr=subprocess.STDOUT, start_new_session=True)
+    keeper = Program(["wine", "cmd.exe"], wine_log, input_pipe=True)
     times = {exe: [], bare: []}
     titles = {exe: TITLE, bare: BARE_TITLE}
     try:
@@ -535,13 +533,12 @@ def measure_startup(xd, exe, bare, wine_log, runs):
             for path in (exe, bare):
                 times[path].append(time_startup(xd, path, titles[path], wine_log))
     finally:
-        keeper.stdin.close()
+        keeper.proc.stdin.close()
         try:
-            keeper.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            keeper.kill()
-            keeper.wait(timeout=5)
-        keeper_log.close()
+            keeper.wait_exit(10, "wine cmd.exe to end")
+        except AssertionError:
+            pass
+        keeper.kill()
     ratio = audio.median(times[exe]) / audio.median(times[bare])
     print("## Start-up\n")
     print("Time from launching `wine <exe>` until its dialog is a viewable X window (polled "

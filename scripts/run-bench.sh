@@ -9,8 +9,6 @@ cd "$(dirname "$0")/.."
 # Other work on the machine is not stopped; its load at the start goes into the report.
 load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 
-PREFIX=$(realpath -m "$1")
-BUILD_DIR=$2
 ONLY=${3:-}
 OUT=docs/BENCHMARKS.md
 WORK=$PWD/build/bench
@@ -20,17 +18,12 @@ BEATS=50
 # client is built with, only if missing.
 scripts/install-deps.sh --for "make bench" test gtick python3-matplotlib gcc libpulse-dev
 
-# shellcheck source=scripts/testbed.sh
-source scripts/testbed.sh
-# shellcheck source=scripts/winearch.sh
-source scripts/winearch.sh
-winearch_select "$BUILD_DIR"
-BUILD_DIR=$WINE_BUILD_DIR
-PREFIX=$(winearch_prefix "$PREFIX")
+# shellcheck source=scripts/testbed-runner.sh
+source scripts/testbed-runner.sh
 # Logs and sound servers of their own: a test run in this tree may be going on beside it.
-export TESTBED_LOGDIR=$PWD/build/bench-logs
+runner_select "$1" "$2" "$PWD/build/bench-logs"
 rm -rf "$WORK"
-mkdir -p "$TESTBED_LOGDIR" "$WORK" docs
+mkdir -p "$WORK" docs
 
 # Runs in one prefix share one wineserver and virtual desktop: a second bench run there would
 # put its clicks into the recordings, its load into the timings, and end this run's Wine on
@@ -54,9 +47,7 @@ on_server() {
     local server=$1
     shift
     (
-        trap testbed_stop EXIT
-        testbed_start_xvfb
-        "testbed_start_$server" "$TESTBED_LOGDIR/$server"
+        runner_start_testbed "$server"
         "$@"
     )
 }

@@ -5,32 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PREFIX=$(realpath -m "$1")
-BUILD_DIR=$2
+# shellcheck source=scripts/testbed-runner.sh
+source scripts/testbed-runner.sh
+runner_select "$1" "$2" "$PWD/build/testbed-logs"
 shift 2
-
-# shellcheck source=scripts/testbed.sh
-source scripts/testbed.sh
-# shellcheck source=scripts/winearch.sh
-source scripts/winearch.sh
-winearch_select "$BUILD_DIR"
-BUILD_DIR=$WINE_BUILD_DIR
-PREFIX=$(winearch_prefix "$PREFIX")
 # CTest shows no output of a skipped entry: its reason is given here.
 if host_runs_i386; then
     echo "note: this host runs i386 code, so every entry runs the PE32 build and pe32 (the same" \
         "in an emulated i386 PC) is skipped; TICKORA_NO_I386=1 runs the x86-64 build and pe32," \
         "as on a host that refuses i386 code" >&2
 fi
-export TESTBED_LOGDIR=$PWD/build/testbed-logs
-mkdir -p "$TESTBED_LOGDIR"
 
 # A virtual desktop the size of the X screen: there is no window manager on the test bed.
 scripts/wineprefix.sh "$PREFIX" --desktop 1024x768
 export WINEPREFIX=$PREFIX WINEDEBUG=-all
-trap testbed_stop EXIT
-testbed_start_xvfb
-testbed_start_pulse "$TESTBED_LOGDIR/pulse"
+runner_start_testbed pulse
 testbed_hear_x11_bell
 
 if [ -n "${GTEST:-}" ]; then

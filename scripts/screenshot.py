@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import harness  # noqa: E402
 from harness import (IDC_ABOUT, IDC_SELECT_WAVE, IDC_SOUND_WAVE, IDC_START_STOP,  # noqa: E402
                      key, park_mouse, run_tool, wait_for)
+from testbed import x_windows  # noqa: E402
 
 MAIN_TITLE = "Tickora 1.0"
 ABOUT_TITLE = "Yo yo yo! here's da 411..."
@@ -39,15 +40,8 @@ class Running(harness.App):
         self.proc = None
 
     def state(self):
-        self.last = self.probe("state")
+        self.last = self.probe()
         return self.last
-
-
-def x_windows(title):
-    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title)],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.DEVNULL, timeout=10)
-    return [int(w) for w in r.stdout.split()]
 
 
 def xprop(window, name):

@@ -7,25 +7,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PREFIX=$(realpath -m "$1")
-BUILD_DIR=$(realpath -m "$2")
 WORK=$PWD/build/screenshot
-
-# shellcheck source=scripts/testbed.sh
-source scripts/testbed.sh
-# shellcheck source=scripts/winearch.sh
-source scripts/winearch.sh
-winearch_select "$BUILD_DIR"
-BUILD_DIR=$WINE_BUILD_DIR
-PREFIX=$(winearch_prefix "$PREFIX")
-export TESTBED_LOGDIR=$WORK/logs
 rm -rf "$WORK"
-mkdir -p "$TESTBED_LOGDIR"
+# shellcheck source=scripts/testbed-runner.sh
+source scripts/testbed-runner.sh
+runner_select "$1" "$(realpath -m "$2")" "$WORK/logs"
 
 export WINEPREFIX=$PREFIX
-trap testbed_stop EXIT
-testbed_start_xvfb 1024x768x24
-testbed_start_pulse "$TESTBED_LOGDIR/pulse"
+runner_start_testbed pulse 1024x768x24
 openbox --sm-disable >"$TESTBED_LOGDIR/openbox.log" 2>&1 &
 testbed_track_pid $!
 for _ in $(seq 100); do

@@ -519,7 +519,7 @@ TEST(EngineCases, WaveFileThatCannotBePlayedStopsAndFallsBackToTheClick) {
     ExpectWaveTickFailure(empty.Path());
     // Files that exist but hold no sound the device can play.
     TempFile text("tickora text.wav", "Not a sound at all, just text.\r\n");
-    ExpectWaveTickFailure(text.Path());
+    ExpectRoundsLeaveNothing("a text file's tick", [&] { ExpectWaveTickFailure(text.Path()); });
     const std::string strWave = MakeWaveFile(0.05);
     TempFile cutInFormat("tickora cut in format.wav", strWave.substr(0, 30));
     ExpectWaveTickFailure(cutInFormat.Path());

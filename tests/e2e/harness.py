@@ -17,7 +17,8 @@ import wave
 import audio
 # The test bed's pieces, used here and by the tests through this module.
 from testbed import (ROOT, Listener, Program, SoundServer, WineProgram, centre,  # noqa: F401
-                     click, key, park_mouse, run_tool, screenshot, type_text, wait_for)
+                     click, key, park_mouse, run_tool, screenshot, type_text, wait_for,
+                     x_windows)
 
 # Control ids (res/resource.h)
 IDOK = 1
@@ -50,7 +51,7 @@ def check_testbed():
     for name in ("DISPLAY", "WINEPREFIX", "PULSE_SERVER"):
         if not os.environ.get(name):
             raise RuntimeError("%s is not set: run through scripts/run-tests.sh" % name)
-    for tool in ("wine", "xdotool", "parec", "import", "convert"):
+    for tool in ("wine", "xdotool", "parec"):
         if not shutil.which(tool):
             raise RuntimeError("%s not found" % tool)
     # Letters that a key mapped only while xdotool types reach a program that reads them late
@@ -133,19 +134,14 @@ class App:
 
     # looking
 
-    def probe(self, command="state"):
-        """The probe's answer. A reading that printed nothing (its Wine process did so once in a
+    def probe(self):
+        """The probe's reading. One that printed nothing (its Wine process did so once in a
         run of the suites, for a reason not yet seen) is asked for once more."""
         err_path = self._probe_out + ".err"
-        for attempt in range(2 if command == "state" else 1):
+        for attempt in range(2):
             with open(self._probe_out, "wb") as out, open(err_path, "wb") as err:
-                try:
-                    rc = subprocess.run(["wine", self.probe_exe, command], stdin=subprocess.DEVNULL,
-                                        stdout=out, stderr=err, timeout=PROBE_TIMEOUT,
-                                        env=self.env).returncode
-                except subprocess.TimeoutExpired:
-                    raise AssertionError("tickora_probe %s did not answer within %.0f s"
-                                         % (command, PROBE_TIMEOUT))
+                rc = run_tool(["wine", self.probe_exe], PROBE_TIMEOUT, stdout=out, stderr=err,
+                              env=self.env)
             with open(self._probe_out, "rb") as f:
                 text = f.read().decode("utf-8", "replace").strip()
             try:
@@ -153,15 +149,15 @@ class App:
             except ValueError:
                 with open(err_path, "rb") as f:
                     err_text = f.read()[-300:].decode("utf-8", "replace")
-                print("  tickora_probe %s printed no JSON: %r (exit %s, stderr %r)"
-                      % (command, text[:200], rc, err_text))
-        raise AssertionError("tickora_probe %s printed no JSON, see above" % command)
+                print("  tickora_probe printed no JSON: %r (exit %s, stderr %r)"
+                      % (text[:200], rc, err_text))
+        raise AssertionError("tickora_probe printed no JSON, see above")
 
     def state(self):
         if not self.alive():
             raise AssertionError("the program exited (code %s); log: %s"
                                  % (self.proc.returncode, self.log_path))
-        self.last = self.probe("state")
+        self.last = self.probe()
         return self.last
 
     def wait_state(self, what, pred, timeout=10.0):
@@ -259,9 +255,12 @@ class App:
         park_mouse()
         if self.env is not None:
             # Its own X window, with no window manager to give it the keyboard.
-            wait_for("the file dialog's X window to take the keyboard", lambda: run_tool(
-                ["xdotool", "search", "--onlyvisible", "--name", "^Open$", "windowfocus",
-                 "--sync"], timeout=10) == 0, timeout=15, interval=0.2)
+            def focused():
+                windows = x_windows("Open")
+                return windows and run_tool(["xdotool", "windowfocus", "--sync",
+                                             str(windows[0])], timeout=10) == 0
+            wait_for("the file dialog's X window to take the keyboard", focused, timeout=15,
+                     interval=0.2)
         return self.wait_state("the file-open dialog, in front and focused",
                                lambda s: any(d["focused"] for d in self.dialogs(s, "open")), 15)
 

@@ -1,20 +1,20 @@
 // Looks at a running Tickora from outside, as another program in the same Wine prefix:
 // the end-to-end tests read from it what the screen, the controls and the system say.
 //
-//   tickora_probe state            one JSON object: the panel, its dialogs, its process
-//   tickora_probe dismiss          presses OK on the process's message boxes (0: none open)
+//   tickora_probe      one JSON object: the panel, its dialogs, its process
 //
 // Output goes to stdout; callers send it to a file (Wine keeps inherited pipes open).
 // Window text is read in the wide form: across processes Wine's ANSI list-box text is cut.
 #include <windows.h>
 
 #include <commctrl.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "ObjectCounts.h"
 
 namespace {
 
@@ -132,8 +132,7 @@ std::string ChildrenJson(HWND hParent) {
         if (!first)
             out += ",";
         first = false;
-        out += "{\"id\":" + std::to_string(id) + ",\"class\":" + Json(ClassName(h)) +
-               ",\"text\":" + Json(WindowText(h)) + ",\"rect\":" + ScreenRect(h) +
+        out += "{\"id\":" + std::to_string(id) + ",\"text\":" + Json(WindowText(h)) + ",\"rect\":" + ScreenRect(h) +
                ",\"visible\":" + (IsWindowVisible(h) ? "true" : "false") + "}";
     }
     return out + "]";
@@ -166,136 +165,6 @@ std::string ColorJson(COLORREF c) {
     return buf;
 }
 
-// Object counts. Wine 8 stubs GetGuiResources (ERROR_CALL_NOT_IMPLEMENTED) and
-// GetProcessHandleCount (always 0), so the counts are taken where Wine keeps the objects:
-// GDI objects in the process's handle table that the PEB points to, kernel handles from the
-// system handle list, and for USER objects the windows of the process (its menus, icons and
-// cursors live in a table another process cannot see; an icon's bitmaps do count as GDI).
-// A count that cannot be read is null.
-
-// The layout of Wine's shared GDI handle table (include/ntgdi.h).
-struct WineGdiHandleEntry {
-    UINT64 Object;
-    ULONG Owner;
-    USHORT Unique;
-    UCHAR Type;
-    UCHAR Flags;
-    UINT64 UserPointer;
-};
-static_assert(sizeof(WineGdiHandleEntry) == 24);
-constexpr size_t kGdiMaxHandles = 0x10000;
-#ifdef _WIN64
-constexpr ULONG kPebGdiTableOffset = 0xF8;
-#else
-constexpr ULONG kPebGdiTableOffset = 0x94;
-#endif
-
-long CountGdiObjects(HANDLE hProcess) {
-    using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<QueryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"),
-                                               "NtQueryInformationProcess")));
-    struct {
-        LONG ExitStatus;
-        void* PebBaseAddress;
-        ULONG_PTR AffinityMask;
-        LONG BasePriority;
-        ULONG_PTR UniqueProcessId;
-        ULONG_PTR InheritedFromUniqueProcessId;
-    } basic = {};
-    if (!query || query(hProcess, 0 /* ProcessBasicInformation */, &basic, sizeof basic,
-                        nullptr) != 0)
-        return -1;
-    ULONG_PTR table = 0;
-    if (!ReadProcessMemory(hProcess, static_cast<char*>(basic.PebBaseAddress) + kPebGdiTableOffset,
-                           &table, sizeof table, nullptr) ||
-        table == 0)
-        return -1;
-    std::vector<WineGdiHandleEntry> entries(kGdiMaxHandles);
-    if (!ReadProcessMemory(hProcess, reinterpret_cast<void*>(table),
-                           entries.data(), entries.size() * sizeof entries[0], nullptr))
-        return -1;
-    long n = 0;
-    for (const WineGdiHandleEntry& e : entries)
-        n += e.Type != 0;
-    return n;
-}
-
-// Also gives the count per object type (Wine's type numbers), to tell what a change is made of.
-long CountKernelHandles(DWORD dwPid, std::string& types) {
-    using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query)
-        return -1;
-    struct Entry {
-        ULONG OwnerPid;
-        BYTE ObjectType;
-        BYTE HandleFlags;
-        USHORT HandleValue;
-        void* ObjectPointer;
-        ULONG AccessMask;
-    };
-    std::vector<char> buf(1 << 20);
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        ULONG needed = 0;
-        LONG status = query(16 /* SystemHandleInformation */, buf.data(),
-                            static_cast<ULONG>(buf.size()), &needed);
-        if (status == static_cast<LONG>(0xC0000004) /* STATUS_INFO_LENGTH_MISMATCH */) {
-            buf.resize(std::max<size_t>(needed, buf.size()) * 2);
-            continue;
-        }
-        if (status != 0)
-            return -1;
-        ULONG count = *reinterpret_cast<ULONG*>(buf.data());
-        auto* entries = reinterpret_cast<Entry*>(buf.data() + sizeof(ULONG_PTR));
-        long n = 0;
-        int perType[256] = {};
-        for (ULONG i = 0; i < count; ++i) {
-            if (entries[i].OwnerPid != dwPid)
-                continue;
-            ++n;
-            ++perType[entries[i].ObjectType];
-        }
-        for (int t = 0; t < 256; ++t) {
-            if (perType[t])
-                types += (types.empty() ? "\"" : ",\"") + std::to_string(t) +
-                         "\":" + std::to_string(perType[t]);
-        }
-        types = "{" + types + "}";
-        return n;
-    }
-    return -1;
-}
-
-struct WindowCount {
-    DWORD dwPid;
-    long n;
-};
-
-BOOL CALLBACK CountChild(HWND, LPARAM lParam) {
-    ++reinterpret_cast<WindowCount*>(lParam)->n;
-    return TRUE;
-}
-
-BOOL CALLBACK CountTop(HWND hWnd, LPARAM lParam) {
-    auto* pCount = reinterpret_cast<WindowCount*>(lParam);
-    DWORD dwPid = 0;
-    GetWindowThreadProcessId(hWnd, &dwPid);
-    if (dwPid == pCount->dwPid) {
-        ++pCount->n;
-        EnumChildWindows(hWnd, CountChild, lParam);
-    }
-    return TRUE;
-}
-
-// Every window of the process, hidden ones (tooltips, IME) included.
-long CountWindows(DWORD dwPid) {
-    WindowCount count = {dwPid, 0};
-    EnumWindows(CountTop, reinterpret_cast<LPARAM>(&count));
-    return count.n;
-}
-
 std::string CountJson(long n) { return n < 0 ? std::string("null") : std::to_string(n); }
 
 std::string StateJson() {
@@ -304,16 +173,9 @@ std::string StateJson() {
         return "{\"found\":false}";
     DWORD dwPid = 0;
     DWORD dwTid = GetWindowThreadProcessId(hMain, &dwPid);
-    std::string out = "{\"found\":true,\"pid\":" + std::to_string(dwPid);
+    std::string out = "{\"found\":true";
     out += ",\"enabled\":" + std::string(IsWindowEnabled(hMain) ? "true" : "false");
     out += ",\"rect\":" + ScreenRect(hMain);
-    RECT client = {};
-    GetClientRect(hMain, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(hMain, &origin);
-    out += ",\"client_origin\":[" + std::to_string(origin.x) + "," + std::to_string(origin.y) +
-           "],\"client_size\":[" + std::to_string(client.right) + "," +
-           std::to_string(client.bottom) + "]";
     out += ",\"controls\":" + ChildrenJson(hMain);
 
     auto checked = [&](int id) {
@@ -349,8 +211,7 @@ std::string StateJson() {
     HDC hScreen = GetDC(nullptr);
     COLORREF lampColor = GetPixel(hScreen, lamp.x, lamp.y);
     ReleaseDC(nullptr, hScreen);
-    out += ",\"lamp_xy\":[" + std::to_string(lamp.x) + "," + std::to_string(lamp.y) +
-           "],\"lamp\":" + ColorJson(lampColor);
+    out += ",\"lamp\":" + ColorJson(lampColor);
 
     std::string dialogs;
     for (HWND h : ProcessDialogs(hMain, dwPid)) {
@@ -363,50 +224,18 @@ std::string StateJson() {
     HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
     DWORD dwClass = hProcess ? GetPriorityClass(hProcess) : 0;
     out += ",\"priority_class\":" + std::to_string(dwClass);
-    std::string types;
-    long nHandles = CountKernelHandles(dwPid, types);
-    out += ",\"gdi_objects\":" + CountJson(hProcess ? CountGdiObjects(hProcess) : -1) +
-           ",\"user_windows\":" + CountJson(CountWindows(dwPid)) +
-           ",\"handles\":" + CountJson(nHandles) +
-           ",\"handle_types\":" + (types.empty() ? std::string("null") : types);
-    PROCESS_MEMORY_COUNTERS mem = {};
-    mem.cb = sizeof mem;
-    if (hProcess && GetProcessMemoryInfo(hProcess, &mem, sizeof mem))
-        out += ",\"working_set\":" + std::to_string(mem.WorkingSetSize);
+    const ObjectCounts counts = CountObjects(hProcess, dwPid);
+    out += ",\"gdi_objects\":" + CountJson(counts.nGdiObjects) +
+           ",\"user_windows\":" + CountJson(counts.nWindows) +
+           ",\"handles\":" + CountJson(counts.nHandles);
     if (hProcess)
         CloseHandle(hProcess);
     return out + "}";
 }
 
-// Presses the OK button of the process's message box the way a click does.
-std::string Dismiss() {
-    HWND hMain = FindWindowA("#32770", kMainTitle);
-    if (!hMain)
-        return "{\"dismissed\":0}";
-    DWORD dwPid = 0;
-    GetWindowThreadProcessId(hMain, &dwPid);
-    int n = 0;
-    for (HWND h : ProcessDialogs(hMain, dwPid)) {
-        if (!IsMessageBox(h))
-            continue;
-        PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(h, IDOK)));
-        ++n;
-    }
-    return "{\"dismissed\":" + std::to_string(n) + "}";
-}
-
-std::string Run(const std::string& command) {
-    if (command == "state")
-        return StateJson();
-    if (command == "dismiss")
-        return Dismiss();
-    return "{\"error\":" + Json("unknown command: " + command) + "}";
-}
-
 } // namespace
 
-int main(int argc, char** argv) {
-    std::printf("%s\n", Run(argc > 1 ? argv[1] : "state").c_str());
+int main() {
+    std::printf("%s\n", StateJson().c_str());
     return 0;
 }

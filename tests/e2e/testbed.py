@@ -35,11 +35,13 @@ def wait_for(what, fn, timeout=10.0, interval=0.1):
         time.sleep(interval)
 
 
-def run_tool(args, timeout=10.0):
-    """Runs a short tool with its output to a file; a tool that hangs is killed and reported."""
+def run_tool(args, timeout=10.0, stdout=None, stderr=None, env=None):
+    """Runs a short tool, a Windows one under Wine too, with its output to files (none unless
+    given: Wine's background processes keep inherited pipes open); a tool that hangs is killed
+    and reported. Returns its exit code."""
     try:
-        r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=timeout)
+        r = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=stdout or subprocess.DEVNULL,
+                           stderr=stderr or subprocess.DEVNULL, timeout=timeout, env=env)
     except subprocess.TimeoutExpired:
         raise AssertionError("%s did not finish within %.0f s" % (" ".join(args), timeout))
     return r.returncode
@@ -153,20 +155,28 @@ class XDisplay:
         self._lib.XFree(name)
         return value
 
-    def find_viewable(self, title):
-        """The first viewable window named title, or title and more words after a space
-        (a version number), top level or in Wine's virtual desktop."""
-        # Two levels cover both: the root's children and the desktop window's children.
-        for top in self._children(self._root):
-            for window in [top] + self._children(top):
-                name = self._name(window) or ""
-                if name != title and not name.startswith(title + " "):
-                    continue
+    def viewable(self, title, exact=True, levels=None):
+        """The viewable windows named title (or, unless exact, title and more words after a
+        space: a version number), levels deep below the root (None: all the way)."""
+        found = []
+        below = [(w, 1) for w in self._children(self._root)]
+        while below:
+            window, level = below.pop(0)
+            name = self._name(window) or ""
+            if name == title or (not exact and name.startswith(title + " ")):
                 attrs = XWindowAttributes()
                 if (self._lib.XGetWindowAttributes(self._dpy, window, ctypes.byref(attrs))
                         and attrs.map_state == IS_VIEWABLE):
-                    return window
-        return None
+                    found.append(window)
+            if levels is None or level < levels:
+                below += [(w, level + 1) for w in self._children(window)]
+        return found
+
+    def find_viewable(self, title):
+        """The first viewable window named title, or title and a version number, top level
+        or in Wine's virtual desktop: two levels cover both, in few round trips."""
+        found = self.viewable(title, exact=False, levels=2)
+        return found[0] if found else None
 
     def width(self, window):
         attrs = XWindowAttributes()
@@ -186,18 +196,32 @@ class XDisplay:
         self._lib.XCloseDisplay(self._dpy)
 
 
+_display = None
+
+
+def x_windows(title):
+    """The viewable X windows titled exactly title: top level, in a window manager's frame or
+    in Wine's virtual desktop."""
+    global _display
+    if _display is None:
+        _display = XDisplay()
+    return _display.viewable(title)
+
+
 # --- programs ------------------------------------------------------------------------------
 
 class Program:
     """One program started in a session of its own, its output to a file (Wine's background
     processes keep inherited pipes open); stopped by its own pid, never by name."""
 
-    def __init__(self, args, log_path, env=None, cwd=None, base_env=None):
-        """env is added to base_env, which is this process's environment unless given."""
+    def __init__(self, args, log_path, env=None, cwd=None, base_env=None, input_pipe=False):
+        """env is added to base_env, which is this process's environment unless given; with
+        input_pipe, the program reads from proc.stdin, else from nothing."""
         self._log = open(log_path, "ab")
         self.launched = time.monotonic()
         base = os.environ if base_env is None else base_env
-        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE if input_pipe
+                                     else subprocess.DEVNULL, stdout=self._log,
                                      stderr=subprocess.STDOUT, cwd=cwd, start_new_session=True,
                                      env=dict(base, **(env or {})))
         self.pid = self.proc.pid

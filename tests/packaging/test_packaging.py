@@ -24,6 +24,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from harness import (IDC_START_STOP, App, Listener, env_path, wait_for,  # noqa: E402
                      write_wave)
+from testbed import Program, x_windows  # noqa: E402
 
 MAIN_TITLE = "Tickora 1.0"  # the panel's caption (res/tickora.rc)
 # What make install writes under PREFIX, and what uninstall leaves: PREFIX's own directories.
@@ -148,11 +149,11 @@ class WineRun:
     def __init__(self, args, prefix, env, log_path):
         self.prefix = prefix
         self.env = env
-        self._log = open(log_path, "wb")
         self.log_path = log_path
-        # Output to a file: Wine's background processes keep inherited pipes open.
-        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
-                                     stderr=subprocess.STDOUT, env=env, start_new_session=True)
+        open(log_path, "wb").close()  # this run's output only
+        # The whole environment is env: what this process's has beyond it stays out.
+        self.program = Program(args, log_path, base_env=env)
+        self.proc = self.program.proc
 
     def main_windows(self):
         """The X windows of the panel. In a virtual desktop Wine's windows are not X windows
@@ -166,14 +167,9 @@ class WineRun:
                 desktop = saved_desktop(self.prefix)
                 if desktop != ("", ""):
                     raise AssertionError("a virtual desktop in %s: %r" % (self.prefix, desktop))
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
-                                "^%s$" % re.escape(MAIN_TITLE)],
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, timeout=10)
-            return r.stdout.split()
+            return x_windows(MAIN_TITLE)
         # The first start makes the prefix: up to a minute on a busy machine.
-        return [int(w) for w in
-                wait_for("the window '%s'" % MAIN_TITLE, find, timeout=240, interval=0.5)]
+        return wait_for("the window '%s'" % MAIN_TITLE, find, timeout=240, interval=0.5)
 
     def window_pid(self, window):
         out = subprocess.run(["xdotool", "getwindowpid", str(window)], stdin=subprocess.DEVNULL,
@@ -190,7 +186,7 @@ class WineRun:
         except subprocess.TimeoutExpired:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait(timeout=10)
-        self._log.close()
+        self.program.kill()
 
 
 class Packaging(unittest.TestCase):

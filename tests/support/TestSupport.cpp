@@ -10,12 +10,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
 #include <utility>
 
 #include "Multimedia.h"
+#include "ObjectCounts.h"
 #include "SoundThread.h"
 #include "Sync.h"
 #include "WaveFile.h"
@@ -428,6 +430,52 @@ void CALLBACK SignalEvent(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
 }
 
 } // namespace
+
+namespace {
+
+// The counts once they hold still: the threads of a sound that just ended take a moment to go.
+ObjectCounts SteadyCounts() {
+    EXPECT_TRUE(WaitForSoundThread());
+    ObjectCounts last = CountObjects(GetCurrentProcess(), GetCurrentProcessId());
+    for (int n = 0; n < 30; ++n) {
+        Sleep(100);
+        ObjectCounts now = CountObjects(GetCurrentProcess(), GetCurrentProcessId());
+        if (now == last)
+            break;
+        last = now;
+    }
+    return last;
+}
+
+std::string CountsText(const std::vector<ObjectCounts>& history) {
+    std::string s;
+    for (const ObjectCounts& c : history) {
+        char sz[96];
+        std::snprintf(sz, sizeof sz, "(%ld GDI, %ld windows, %ld handles) ", c.nGdiObjects,
+                      c.nWindows, c.nHandles);
+        s += sz;
+    }
+    return s;
+}
+
+} // namespace
+
+void ExpectRoundsLeaveNothing(const char* pszWhat, const std::function<void()>& round,
+                              int nExtraRounds, int nLateSteps) {
+    const int nQuietNeeded = 1 + nExtraRounds;
+    const int nMaxRounds = 1 + nQuietNeeded * (1 + nLateSteps);
+    std::vector<ObjectCounts> history;
+    for (int nQuiet = 0; nQuiet < nQuietNeeded;) {
+        ASSERT_LT(static_cast<int>(history.size()), nMaxRounds)
+            << pszWhat << ": objects keep growing round after round: " << CountsText(history);
+        round();
+        history.push_back(SteadyCounts());
+        const ObjectCounts& now = history.back();
+        ASSERT_TRUE(now.nGdiObjects > 0 && now.nWindows >= 0 && now.nHandles > 0)
+            << pszWhat << ": the counts cannot be read: " << CountsText(history);
+        nQuiet = history.size() > 1 && now == history[history.size() - 2] ? nQuiet + 1 : 0;
+    }
+}
 
 bool WaitForSoundThread(DWORD dwTimeoutMs) {
     return RunOnWorker(PostSoundJob, [] {}, dwTimeoutMs);

@@ -142,6 +142,13 @@ private:
     std::atomic<bool> m_bHeldOnce{false}, m_bExpired{false};
 };
 
+// Repeats round until 1 + nExtraRounds rounds in a row leave this process's GDI objects,
+// windows and kernel handles as they found them; a leak grows every round and never gets
+// there. Wine makes some objects lazily, in the first round or a later one, so the counts may
+// step up nLateSteps times before they hold.
+void ExpectRoundsLeaveNothing(const char* pszWhat, const std::function<void()>& round,
+                              int nExtraRounds = 1, int nLateSteps = 1);
+
 // Waits until the sound thread has run every job posted before; false after dwTimeoutMs.
 bool WaitForSoundThread(DWORD dwTimeoutMs = 5000);
 // Waits until the timer service has delivered every callback that was due: a one-shot event
