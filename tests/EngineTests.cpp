@@ -836,8 +836,8 @@ TEST_F(Engine, RefusedWavePlaybackIsReportedLikeAMissingFile) {
 }
 
 TEST_F(Engine, WaveFileBehindSpacesAndNonAsciiCharactersPlays) {
-    // "Täkt Ürger é.wav" in the ANSI code page 1252.
-    TempFile accented("T\xE4kt \xDCrger \xE9.wav", MakeWaveFile(0.05));
+    // "Täkt Ürger é.wav" in UTF-8, the ANSI code page the manifest asks for.
+    TempFile accented("T\xC3\xA4kt \xC3\x9Crger \xC3\xA9.wav", MakeWaveFile(0.05));
     Run([&] {
         StartWaveFileBeat(dlg, accented.Path().c_str());
         EXPECT_TRUE(PumpUntil(
