@@ -24,9 +24,11 @@ namespace {
 // (silences, the held handle's open and close, the device part of the liveness check), a
 // thread that kills retired events (a failing tick kills its own on the timer's thread), the
 // check thread (the file part of the liveness check of a beating wave file: a share that
-// stalls holds up no silence), and a thread for each chosen file's check. [The
-// chosen-file check threads: how many there can be, and what each waits for, is told where
-// they are started.]
+// stalls holds up no silence), and a thread for each chosen file's check (WaveFileChoice.cpp).
+// A chosen file's check takes no lock and touches only its own record; it may wait for ever
+// in a file or device open that cannot be cancelled, so the panel never waits for it: each
+// phase it reaches comes back as a post, each deadline as the panel's timer. A file chosen
+// again while its check is stuck is given that check again, so choices add no stuck threads.
 //
 // Locks. (1) The tick gate guards the list of dialogs that take ticks, each dialog's count of
 // ticks in hand and what TickShared keeps under it. Whoever holds it, a tick, a worker or the
