@@ -193,14 +193,12 @@ bool CTickoraDlg::PlayWaveFileTick(const TickToPlay& tick) {
         return true;
     if (!tick.bWaveFilePlayable)
         return false;
-    unsigned nStarts = ++shared.nWaveStarts;
+    ++shared.nWaveStarts;
     if (!Multimedia().PlaySoundA(tick.strWaveFile, nullptr,
                                  SND_FILENAME | SND_NODEFAULT | SND_ASYNC))
         return false;
-    if (shared.uTimerId != tick.uId && shared.nRunSounding == tick.nRun) {
-        Multimedia().PlaySoundA(nullptr, nullptr, 0);
-        shared.nWaveStartsSilenced = nStarts;
-    }
+    if (shared.uTimerId != tick.uId)
+        SilenceWaveSound(shared, tick.nRun);
     return true;
 }
 

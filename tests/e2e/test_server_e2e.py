@@ -146,8 +146,9 @@ class ServerGoesAway(E2ECase):
         self.start_stop(app)
         self.assert_stopped(app)
 
-    def test_built_in_click_reports_once_and_is_heard_again(self):
-        app = self.app
+    def click_reported_once_and_heard_again(self, app):
+        """The server lost under a beating click: one cannot-play message with the beat going
+        on, and the running beat heard again once the server is back."""
         self.lose_server_while_beating(app, CLICK_HZ, "the click")
         s = app.wait_state("the cannot-play message", lambda st: app.message_boxes(st), 5)
         self.assertEqual([b["text"] for b in app.message_boxes(s)], [CANNOT_PLAY])
@@ -159,6 +160,10 @@ class ServerGoesAway(E2ECase):
         self.wait_heard(CLICK_HZ, "the running beat once the server is back")
         s = app.state()
         self.assertEqual((app.message_boxes(s), tuple(s["lamp"])), ([], LAMP_ON))
+
+    def test_built_in_click_reports_once_and_is_heard_again(self):
+        app = self.app
+        self.click_reported_once_and_heard_again(app)
         self.restart_is_heard(app, CLICK_HZ, "the click")
         self.stop_and_close_while_server_stopped(app, CLICK_HZ, "the click", mid_play=True)
 
