@@ -34,7 +34,8 @@ class Running(harness.App):
         self.probe_exe = os.environ["TICKORA_PROBE"]
         self.env = None  # the probe runs in this script's own environment
         self.workdir = workdir
-        self._probe_out = os.path.join(workdir, "probe.json")
+        self._probe_err = os.path.join(workdir, "probe.err")
+        self._probe = None
         self.last = None
         self.files_chosen = 0
         self.proc = None
@@ -81,6 +82,13 @@ def close_time(title, close):
 
 def main(workdir, picture):
     app = Running(workdir)
+    try:
+        take_pictures(app, workdir, picture)
+    finally:
+        app.stop_probe()
+
+
+def take_pictures(app, workdir, picture):
     app.wait_state("the main window", lambda s: s["enabled"], timeout=180)
     main_window = own_managed_window(MAIN_TITLE)
     # Away from the screen's corner, so that the picture has some desktop around the frame.

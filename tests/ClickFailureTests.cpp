@@ -1,5 +1,6 @@
 // The built-in click that cannot be played: reported at the first failure of the process
-// only, while the beat goes on, and never lost to a closing window. Runs in a process of its own.
+// only, while the beat goes on, and never lost to a closing window. No other case of its
+// process may fail a click: the engine's run in one of their own.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"

@@ -8,9 +8,12 @@ directory in TICKORA_E2E_DIR. Every wait here is bounded and says what it waited
 import json
 import math
 import os
+import select
 import shutil
+import signal
 import struct
 import subprocess
+import time
 import unittest
 import wave
 
@@ -113,7 +116,8 @@ class App:
         self.env = env
         self.proc = self.program.proc
         self.pid = self.program.pid
-        self._probe_out = os.path.join(workdir, name + ".probe.json")
+        self._probe_err = os.path.join(workdir, name + ".probe.err")
+        self._probe = None
         self.last = None
         self.files_chosen = 0
 
@@ -127,6 +131,12 @@ class App:
 
     def kill(self):
         self.program.kill()
+        self.stop_probe()
+
+    def stop_probe(self):
+        if self._probe:
+            self._probe.stop()
+            self._probe = None
 
     def close(self):
         """Clicks the close box, as a user ends it; killed if it does not end."""
@@ -135,23 +145,17 @@ class App:
     # looking
 
     def probe(self):
-        """The probe's reading. One that printed nothing (its Wine process did so once in a
-        run of the suites, for a reason not yet seen) is asked for once more."""
-        err_path = self._probe_out + ".err"
+        """The probe's reading. A probe that gave none (its Wine process did so once in a run
+        of the suites, for a reason not yet seen) is started anew and asked once more."""
         for attempt in range(2):
-            with open(self._probe_out, "wb") as out, open(err_path, "wb") as err:
-                rc = run_tool(["wine", self.probe_exe], PROBE_TIMEOUT, stdout=out, stderr=err,
-                              env=self.env)
-            with open(self._probe_out, "rb") as f:
-                text = f.read().decode("utf-8", "replace").strip()
-            try:
-                return json.loads(text)
-            except ValueError:
-                with open(err_path, "rb") as f:
-                    err_text = f.read()[-300:].decode("utf-8", "replace")
-                print("  tickora_probe printed no JSON: %r (exit %s, stderr %r)"
-                      % (text[:200], rc, err_text))
-        raise AssertionError("tickora_probe printed no JSON, see above")
+            if self._probe is None:
+                self._probe = Probe(self.probe_exe, self._probe_err, self.env)
+            reading = self._probe.read(PROBE_TIMEOUT)
+            if reading is not None:
+                return reading
+            self._probe.stop()
+            self._probe = None
+        raise AssertionError("tickora_probe gave no reading, see above")
 
     def state(self):
         if not self.alive():
@@ -324,6 +328,70 @@ class App:
         park_mouse()
         return self.wait_state("the message box to close",
                                lambda st: not self.message_boxes(st) and st["enabled"], 10)
+
+
+class Probe:
+    """One tickora_probe kept running in the program's prefix: a reading is one line asked
+    for on its stdin and one JSON line read back. Stopped by its own pid."""
+
+    def __init__(self, exe, err_path, env=None):
+        self.err_path = err_path
+        self._err = open(err_path, "ab")
+        self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self._err,
+                                     start_new_session=True, env=env)
+        self._pending = b""
+        self._asked = True  # it gives its first reading unasked
+
+    def read(self, timeout):
+        """The next reading, or None (said why) if none came within timeout seconds."""
+        try:
+            if not self._asked:
+                self.proc.stdin.write(b"\n")
+                self.proc.stdin.flush()
+            self._asked = False
+            line = self._line(timeout)
+        except (OSError, AssertionError) as e:
+            self._say_why(str(e))
+            return None
+        try:
+            return json.loads(line)
+        except ValueError:
+            self._say_why("printed %r" % line[:200])
+            return None
+
+    def _line(self, timeout):
+        deadline = time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        while b"\n" not in self._pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                raise AssertionError("no reading within %.0f s" % timeout)
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                raise AssertionError("it ended (exit %s)" % self.proc.poll())
+            self._pending += chunk
+        line, self._pending = self._pending.split(b"\n", 1)
+        return line.decode("utf-8", "replace").strip()
+
+    def _say_why(self, what):
+        self._err.flush()
+        with open(self.err_path, "rb") as f:
+            err_text = f.read()[-300:].decode("utf-8", "replace")
+        print("  tickora_probe gave no reading: %s (stderr %r)" % (what, err_text))
+
+    def stop(self):
+        if self.proc.poll() is None:
+            os.kill(self.proc.pid, signal.SIGKILL)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        for f in (self.proc.stdin, self.proc.stdout, self._err):
+            try:
+                f.close()
+            except OSError:
+                pass
 
 
 def summary(s):

@@ -1,9 +1,11 @@
 // Looks at a running Tickora from outside, as another program in the same Wine prefix:
 // the end-to-end tests read from it what the screen, the controls and the system say.
 //
-//   tickora_probe      one JSON object: the panel, its dialogs, its process
+//   tickora_probe      one JSON line: the panel, its dialogs, its process; then one more
+//                      for each line read on stdin, until it closes
 //
-// Output goes to stdout; callers send it to a file (Wine keeps inherited pipes open).
+// A test that polls keeps one probe and asks it line by line: a Wine start per reading
+// costs many times the reading itself.
 // Window text is read in the wide form: across processes Wine's ANSI list-box text is cut.
 #include <windows.h>
 
@@ -236,6 +238,10 @@ std::string StateJson() {
 } // namespace
 
 int main() {
-    std::printf("%s\n", StateJson().c_str());
+    char request[64];
+    do {
+        std::printf("%s\n", StateJson().c_str());
+        std::fflush(stdout);
+    } while (std::fgets(request, sizeof request, stdin));
     return 0;
 }

@@ -15,7 +15,7 @@ from harness import (App, Listener, IDOK, IDC_ABOUT, IDC_SOUND_WAVE,  # noqa: E4
                      IDC_START_STOP, CANNOT_PLAY, LAMP_OFF, LAMP_ON, click, centre, key,
                      park_mouse, scratch_dir)
 
-# A Wine process start (each probe is one) takes seconds in the guest.
+# The probe's Wine start, and each reading, take seconds in the guest.
 harness.PROBE_TIMEOUT = 120.0
 SLOW = 120.0
 LISTEN_MS = 8000

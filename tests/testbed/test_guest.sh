@@ -29,17 +29,24 @@ done
 [[ -S $WORK/user/pulse/native ]] || fail "the stand-in sound server did not answer"
 user_start=$(cut -d' ' -f22 "/proc/$user_pid/stat")
 
-# Usage: path_without <program>: a PATH that has every program of this one but <program>.
+# Usage: path_without <program>: a PATH that has every program of this one but <program>. Only
+# the directories that hold it are replaced, each by links to the rest of it, made in one go.
 path_without() {
-    local dir=$WORK/path/$1 d f
-    mkdir -p "$dir"
+    local dir=$WORK/path/$1 d n=0
+    local -a dirs kept=()
     IFS=: read -r -a dirs <<<"$PATH"
     for d in "${dirs[@]}"; do
-        for f in "$d"/*; do
-            [[ -x $f && ! -e $dir/${f##*/} && ${f##*/} != "$1" ]] && ln -s "$f" "$dir/"
-        done
+        if [[ -e $d/$1 ]]; then
+            mkdir -p "$dir/$n"
+            find "$d/" -mindepth 1 -maxdepth 1 ! -name "$1" -exec ln -s -t "$dir/$n" {} +
+            kept+=("$dir/$n")
+            n=$((n + 1))
+        else
+            kept+=("$d")
+        fi
     done
-    echo "$dir"
+    local IFS=:
+    echo "${kept[*]}"
 }
 
 # Usage: bed_fails <case> <PATH> <expected message> <command...>
