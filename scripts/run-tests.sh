@@ -28,4 +28,5 @@ if [ -n "${GTEST:-}" ]; then
     tr -d '\r' <"$TESTBED_LOGDIR/gtest.log"
     exit "$status"
 fi
-ctest --test-dir "$BUILD_DIR" --output-on-failure "$@"
+# Two at a time: the entries' resource locks say which may share the machine.
+ctest --test-dir "$BUILD_DIR" --output-on-failure -j2 "$@"

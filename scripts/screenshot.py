@@ -21,7 +21,6 @@ from harness import (IDC_ABOUT, IDC_SELECT_WAVE, IDC_SOUND_WAVE, IDC_START_STOP,
 from testbed import x_windows  # noqa: E402
 
 MAIN_TITLE = "Tickora 1.0"
-ABOUT_TITLE = "Yo yo yo! here's da 411..."
 # Closing a captioned window stalls Wine ~2 s where no window manager answers; well under
 # that is a close that did not stall.
 STALL_S = 1.0
@@ -109,9 +108,9 @@ def take_pictures(app, workdir, picture):
     results = []
     app.click_control(IDC_ABOUT)
     park_mouse()
-    own_managed_window(ABOUT_TITLE)
+    own_managed_window(harness.ABOUT_CAPTION)
     harness.screenshot(os.path.join(workdir, "about.png"))
-    results.append(("About box", close_time(ABOUT_TITLE, lambda: key("Return"))))
+    results.append(("About box", close_time(harness.ABOUT_CAPTION, lambda: key("Return"))))
 
     app.click_control(IDC_SELECT_WAVE)
     park_mouse()

@@ -3,6 +3,7 @@
 // process may fail a click: the engine's run in one of their own.
 #include <gtest/gtest.h>
 
+#include "ProgramTexts.h"
 #include "TestSupport.h"
 #include "resource.h"
 
@@ -49,7 +50,5 @@ TEST(ClickFailure, ReportedOncePerProcessWhileTheBeatGoesOn) {
         });
     }
     ASSERT_EQ(boxes.Count(), 1);
-    EXPECT_EQ(boxes.Texts()[0],
-              "Cannot play sound! Maybe the\naudio device is currently in use...\nor maybe the "
-              "file is invalid.");
+    EXPECT_EQ(boxes.Texts()[0], kCannotPlayText);
 }

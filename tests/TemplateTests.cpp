@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ProgramTexts.h"
 #include "TestSupport.h"
 #include "resource.h"
 
@@ -195,7 +196,7 @@ TEST(Template, AboutBoxIsAStandardTemplate) {
     EXPECT_EQ(t.dwStyle, 0x80C800C0u) << std::hex << t.dwStyle;
     EXPECT_EQ(t.cx, 224);
     EXPECT_EQ(t.cy, 98);
-    EXPECT_EQ(t.strCaption, "Yo yo yo! here's da 411...");
+    EXPECT_EQ(t.strCaption, kAboutCaption);
     EXPECT_EQ(t.nPointSize, 8);
     EXPECT_EQ(t.strFace, "MS Sans Serif");
     ASSERT_EQ(t.items.size(), 6u);
@@ -225,11 +226,9 @@ TEST(Template, StringTableHoldsTheProgramsTexts) {
     ASSERT_TRUE(str.LoadString(IDS_ABOUTBOX));
     EXPECT_STREQ(str, "&About metronome...");
     ASSERT_TRUE(str.LoadString(IDS_CANNOT_PLAY));
-    EXPECT_STREQ(str, "Cannot play sound! Maybe the\naudio device is currently in use...\nor "
-                      "maybe the file is invalid.");
+    EXPECT_STREQ(str, kCannotPlayText);
     ASSERT_TRUE(str.LoadString(IDS_NO_TIMER));
-    EXPECT_STREQ(str,
-                 "Cannot allocate system timer! Perhaps there isn't enough memory available...");
+    EXPECT_STREQ(str, kNoTimerText);
     EXPECT_FALSE(str.LoadString(104));
 }
 

@@ -8,6 +8,7 @@ directory in TICKORA_E2E_DIR. Every wait here is bounded and says what it waited
 import json
 import math
 import os
+import re
 import select
 import shutil
 import signal
@@ -35,8 +36,19 @@ IDC_SOUND_WAVE = 1007
 IDC_SELECT_WAVE = 1008
 IDC_TEMPO_TEXT = 1011
 
-CANNOT_PLAY = ("Cannot play sound! Maybe the\naudio device is currently in use...\n"
-               "or maybe the file is invalid.")
+
+
+def program_text(pattern):
+    """A text of the program's own as res/tickora.rc gives it (pattern: a regular expression
+    whose group is the quoted text). The tests' one copy of the words is in
+    tests/support/ProgramTexts.h, which the compiled resources are checked against."""
+    with open(os.path.join(ROOT, "res", "tickora.rc"), encoding="ascii") as f:
+        quoted = re.search(pattern, f.read(), re.S).group(1)
+    return quoted.replace("\\n", "\n").replace('""', '"')
+
+
+CANNOT_PLAY = program_text(r'IDS_CANNOT_PLAY\s+"((?:[^"]|"")*)"')
+ABOUT_CAPTION = program_text(r'IDD_ABOUTBOX\s+DIALOG\b.*?\nCAPTION\s+"((?:[^"]|"")*)"')
 LAMP_ON = (255, 0, 0)
 LAMP_OFF = (128, 0, 0)
 # How long one probe may take; a run under full-system emulation raises it.

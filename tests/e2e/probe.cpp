@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "ObjectCounts.h"
+#include "ProgramTexts.h"
 
 namespace {
 
 constexpr char kMainTitle[] = "Tickora 1.0";
-constexpr char kAboutTitle[] = "Yo yo yo! here's da 411...";
 // Where the lamp is drawn, in client coordinates; this pixel is inside its coloured part.
 constexpr POINT kLampPixel = {261, 84};
 // The static that carries a message box's text.
@@ -120,7 +120,7 @@ std::vector<HWND> ProcessDialogs(HWND hMain, DWORD dwPid) {
 // texts use that id too, so it is told apart by its caption.
 bool IsMessageBox(HWND hWnd) {
     std::string title = WindowText(hWnd);
-    return GetDlgItem(hWnd, kMessageBoxTextId) != nullptr && title != kAboutTitle &&
+    return GetDlgItem(hWnd, kMessageBoxTextId) != nullptr && title != kAboutCaption &&
            title != "Open";
 }
 
@@ -143,7 +143,7 @@ std::string ChildrenJson(HWND hParent) {
 std::string DialogJson(HWND hWnd) {
     HWND hText = GetDlgItem(hWnd, kMessageBoxTextId);
     std::string title = WindowText(hWnd);
-    const char* kind = title == kAboutTitle     ? "about"
+    const char* kind = title == kAboutCaption     ? "about"
                        : IsMessageBox(hWnd)     ? "message"
                        : title == "Open"        ? "open"
                                                 : "other";

@@ -6,7 +6,7 @@ import unittest
 import audio
 from harness import (App, Listener, IDOK, IDC_ABOUT, IDC_PRIORITY, IDC_SELECT_WAVE,
                      IDC_SOUND_BUILTIN, IDC_SOUND_SPEAKER, IDC_SOUND_WAVE, IDC_START_STOP,
-                     IDC_TEMPO_SLIDER, IDC_TEMPO_TEXT, CANNOT_PLAY, LAMP_OFF, LAMP_ON, ROOT,
+                     IDC_TEMPO_SLIDER, IDC_TEMPO_TEXT, ABOUT_CAPTION, CANNOT_PLAY, LAMP_OFF, LAMP_ON, ROOT,
                      check_testbed, centre, click, key, park_mouse, scratch_dir, wait_for,
                      write_wave)
 
@@ -269,7 +269,7 @@ class Dialogs(E2ECase):
             s = app.wait_state("the About box, in front and focused",
                                lambda st: any(d["focused"] for d in App.dialogs(st, "about")), 10)
             box = App.dialogs(s, "about")[0]
-            self.assertEqual(box["title"], "Yo yo yo! here's da 411...")
+            self.assertEqual(box["title"], ABOUT_CAPTION)
             self.assertFalse(s["enabled"], "the panel takes input while About is open")
             if how == "OK":
                 ok = [c for c in box["controls"] if c["id"] == IDOK]

@@ -103,7 +103,7 @@ class PE32Smoke(unittest.TestCase):
         park_mouse()
         s = app.wait_state("the About box, focused",
                            lambda st: any(d["focused"] for d in App.dialogs(st, "about")), SLOW)
-        self.assertEqual(App.dialogs(s, "about")[0]["title"], "Yo yo yo! here's da 411...")
+        self.assertEqual(App.dialogs(s, "about")[0]["title"], harness.ABOUT_CAPTION)
         key("Escape")
         s = app.wait_state("the About box to close",
                            lambda st: not st["dialogs"] and st["enabled"], SLOW)

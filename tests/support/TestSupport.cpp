@@ -18,6 +18,7 @@
 
 #include "Multimedia.h"
 #include "ObjectCounts.h"
+#include "ProgramTexts.h"
 #include "SoundThread.h"
 #include "Sync.h"
 #include "WaveFile.h"
@@ -117,7 +118,7 @@ void MessageBoxWatcher::OnActivate(HWND hWnd) {
     if (ClassName(hWnd) != "#32770")
         return;
     // The About box has a static with id -1 too: tell it by its caption first.
-    if (WindowText(hWnd) == "Yo yo yo! here's da 411...") {
+    if (WindowText(hWnd) == kAboutCaption) {
         OnAboutBox(hWnd);
         return;
     }
