@@ -14,7 +14,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import time
 import unittest
 import wave
 
@@ -343,67 +342,38 @@ class App:
 
 
 class Probe:
-    """One tickora_probe kept running in the program's prefix: a reading is one line asked
-    for on its stdin and one JSON line read back. Stopped by its own pid."""
+    """One tickora_probe kept running in the program's prefix: a reading is one line asked for
+    on its stdin and one JSON line read back. Stopped by its own pid."""
 
     def __init__(self, exe, err_path, env=None):
-        self.err_path = err_path
         self._err = open(err_path, "ab")
         self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self._err,
                                      start_new_session=True, env=env)
-        self._pending = b""
-        self._asked = True  # it gives its first reading unasked
+        self._asked = True  # its first reading comes unasked
 
     def read(self, timeout):
-        """The next reading, or None (said why) if none came within timeout seconds."""
+        """The next reading, or None (said why) if none came within timeout seconds. It writes
+        each reading whole, at once: a line begun is a line that ends."""
         try:
             if not self._asked:
                 self.proc.stdin.write(b"\n")
                 self.proc.stdin.flush()
             self._asked = False
-            line = self._line(timeout)
-        except (OSError, AssertionError) as e:
-            self._say_why(str(e))
+            if not select.select([self.proc.stdout], [], [], timeout)[0]:
+                raise OSError("none within %.0f s" % timeout)
+            return json.loads(self.proc.stdout.readline())
+        except (OSError, ValueError) as e:
+            print("  tickora_probe gave no reading: %s (exit %s; its stderr: %s)"
+                  % (e, self.proc.poll(), self._err.name))
             return None
-        try:
-            return json.loads(line)
-        except ValueError:
-            self._say_why("printed %r" % line[:200])
-            return None
-
-    def _line(self, timeout):
-        deadline = time.monotonic() + timeout
-        fd = self.proc.stdout.fileno()
-        while b"\n" not in self._pending:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                raise AssertionError("no reading within %.0f s" % timeout)
-            chunk = os.read(fd, 65536)
-            if not chunk:
-                raise AssertionError("it ended (exit %s)" % self.proc.poll())
-            self._pending += chunk
-        line, self._pending = self._pending.split(b"\n", 1)
-        return line.decode("utf-8", "replace").strip()
-
-    def _say_why(self, what):
-        self._err.flush()
-        with open(self.err_path, "rb") as f:
-            err_text = f.read()[-300:].decode("utf-8", "replace")
-        print("  tickora_probe gave no reading: %s (stderr %r)" % (what, err_text))
 
     def stop(self):
         if self.proc.poll() is None:
             os.kill(self.proc.pid, signal.SIGKILL)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                pass
+            self.proc.wait(timeout=10)
         for f in (self.proc.stdin, self.proc.stdout, self._err):
-            try:
-                f.close()
-            except OSError:
-                pass
+            f.close()
 
 
 def summary(s):
