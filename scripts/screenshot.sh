@@ -11,7 +11,8 @@ WORK=$PWD/build/screenshot
 rm -rf "$WORK"
 # shellcheck source=scripts/testbed-runner.sh
 source scripts/testbed-runner.sh
-runner_select "$1" "$(realpath -m "$2")" "$WORK/logs"
+given_prefix=$(realpath -m "$1")
+runner_select "$given_prefix" "$(realpath -m "$2")" "$WORK/logs"
 
 export WINEPREFIX=$PREFIX
 runner_start_testbed pulse 1024x768x24
@@ -31,7 +32,8 @@ xsetroot -solid '#3a6ea5'
 # Made here first, as run-app.sh makes it: the probe must not start Wine in a prefix that
 # is not set up yet.
 scripts/wineprefix.sh "$PREFIX" --desktop off
-scripts/run-app.sh "$PREFIX" "$BUILD_DIR/tickora.exe" >"$TESTBED_LOGDIR/app.log" 2>&1 &
+# run-app.sh picks the prefix for this host's Wine from the one given, as runner_select did.
+scripts/run-app.sh "$given_prefix" "$BUILD_DIR/tickora.exe" >"$TESTBED_LOGDIR/app.log" 2>&1 &
 testbed_track_pid $!
 TICKORA_PROBE=$BUILD_DIR/tickora_probe.exe TICKORA_E2E_DIR=$WORK PYTHONDONTWRITEBYTECODE=1 \
     python3 scripts/screenshot.py "$WORK" docs/screenshot.png
