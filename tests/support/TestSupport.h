@@ -126,7 +126,7 @@ public:
 };
 
 // Holds a call at a chosen point: the calling thread waits in Hold() until the test releases
-// it, or 5 s at most (then Expired()), so that a failing test never hangs.
+// it, or 20 s at most (then Expired()), so that a failing test never hangs.
 class TickHold {
 public:
     TickHold();
