@@ -36,7 +36,6 @@ IDC_SELECT_WAVE = 1008
 IDC_TEMPO_TEXT = 1011
 
 
-
 def program_text(pattern):
     """A text of the program's own as res/tickora.rc gives it (pattern: a regular expression
     whose group is the quoted text). The tests' one copy of the words is in

@@ -206,12 +206,14 @@ class Packaging(unittest.TestCase):
         self.assertEqual({k: env.get(k) for k in expected}, expected)
         return pid
 
-    def assert_runs_the_x86_64_build(self, run, root):
-        """The launcher's run is the x86-64 build under wine64, in a prefix of its own."""
+    def assert_launcher_runs(self, run, root, x86_64):
+        """The launcher's program shows its window; with x86_64, it is the x86-64 build under
+        wine64."""
         try:
             pid = self.assert_runs_as_own_window(run, run.prefix)
-            self.assertIn(root + "/lib/tickora/tickora-x86-64.exe", mapped_files(pid))
-            self.assertIn(WINE64_LOADER, mapped_files(pid))
+            if x86_64:
+                self.assertIn(root + "/lib/tickora/tickora-x86-64.exe", mapped_files(pid))
+                self.assertIn(WINE64_LOADER, mapped_files(pid))
         finally:
             run.stop()
 
@@ -259,16 +261,12 @@ class Packaging(unittest.TestCase):
         env = {k: v for k, v in os.environ.items() if k != "XDG_DATA_HOME"}
         env["HOME"] = home
         # The PE32 build where Wine can run it, else the x86-64 one in a prefix of its own.
+        x86_64 = not host_runs_i386()
         prefix = os.path.join(home, ".local", "share", "tickora",
-                              "wineprefix" if host_runs_i386() else "wineprefix64")
+                              "wineprefix64" if x86_64 else "wineprefix")
         run = WineRun([root + "/bin/tickora"], prefix, env, os.path.join(work, "launcher.log"))
-        if host_runs_i386():
-            try:
-                self.assert_runs_as_own_window(run, prefix)
-            finally:
-                run.stop()
-        else:
-            self.assert_runs_the_x86_64_build(run, root)
+        self.assert_launcher_runs(run, root, x86_64)
+        if x86_64:
             self.assertEqual(os.listdir(os.path.dirname(prefix)), ["wineprefix64"])
         self.check_non_ascii_file_plays_without_a_locale(root + "/bin/tickora", env, prefix,
                                                          work)
@@ -330,7 +328,7 @@ class Packaging(unittest.TestCase):
             data = os.path.join(home, ".local", "share", "tickora")
             run = WineRun([root + "/bin/tickora"], os.path.join(data, "wineprefix64"), env,
                           os.path.join(work, "launcher.log"))
-            self.assert_runs_the_x86_64_build(run, root)
+            self.assert_launcher_runs(run, root, x86_64=True)
             self.assertEqual(os.listdir(data), ["wineprefix64"])
 
         # No DISPLAY: the message comes first all the same, and no message window stays open.
